@@ -1,0 +1,116 @@
+# The Windows program itself, its built-in payload and its configuration.
+
+set(KELVO_INTERPRETER "" CACHE FILEPATH "Interpreter to embed (empty: payload/kelvo.exe when present, else the stand-in)")
+set(KELVO_EDITOR "" CACHE FILEPATH "Editor to embed (empty: payload/KelvoIDE.exe when present, else the stand-in)")
+set(KELVO_GITHUB_API "https://api.github.com" CACHE STRING "GitHub REST host")
+set(KELVO_GITHUB_WEB "https://github.com" CACHE STRING "GitHub web host")
+set(KELVO_GITHUB_REPO "kelvo-lang/kelvo" CACHE STRING "owner/repository of the releases")
+set(KELVO_TEST_PORT "47615" CACHE STRING "Loopback port of the tests' HTTP server")
+
+set(KELVO_GEN "${CMAKE_BINARY_DIR}/gen")
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # Small and reproducible: no exceptions or RTTI machinery, unused code dropped,
+  # no link timestamp, no build paths, symbols stripped.
+  set(KELVO_COMPILE_FLAGS -Os -fno-exceptions -fno-rtti -ffunction-sections
+      -fno-ident -municode -Wall -Wextra
+      "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=." "-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+  set(KELVO_LINK_FLAGS -municode -mwindows -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  set(KELVO_CONSOLE_LINK_FLAGS -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  add_compile_definitions(__USE_MINGW_ANSI_STDIO=0)
+  # Every Windows program of the build, tests included, runs on a bare system.
+  set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static")
+elseif(MSVC)
+  set(KELVO_COMPILE_FLAGS /O1 /GR- /W4 /utf-8)
+  set(KELVO_LINK_FLAGS /SUBSYSTEM:WINDOWS /ENTRY:wmainCRTStartup /Brepro)
+  set(KELVO_CONSOLE_LINK_FLAGS /Brepro)
+  set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded")
+endif()
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_options(kelvo_pure PRIVATE $<$<CXX_COMPILER_ID:GNU,Clang>:-Os -fno-exceptions -fno-rtti -ffunction-sections>)
+
+# Stand-ins for the two programs, used when the real ones are not at hand.
+add_executable(kelvo-standin payload/kelvo_standin.c)
+set_target_properties(kelvo-standin PROPERTIES OUTPUT_NAME kelvo-standin)
+target_compile_options(kelvo-standin PRIVATE $<$<C_COMPILER_ID:GNU,Clang>:-Os -fno-ident>)
+target_link_options(kelvo-standin PRIVATE ${KELVO_CONSOLE_LINK_FLAGS})
+add_executable(kelvoide-standin WIN32 payload/kelvoide_standin.c)
+target_compile_options(kelvoide-standin PRIVATE $<$<C_COMPILER_ID:GNU,Clang>:-Os -fno-ident>)
+target_link_options(kelvoide-standin PRIVATE ${KELVO_CONSOLE_LINK_FLAGS})
+target_link_libraries(kelvoide-standin PRIVATE user32)
+
+function(kelvo_payload var option real standin)
+  if(option)
+    set(file "${option}")
+  elseif(EXISTS "${CMAKE_SOURCE_DIR}/payload/${real}")
+    set(file "${CMAKE_SOURCE_DIR}/payload/${real}")
+  else()
+    set(file "$<TARGET_FILE:${standin}>")
+    set(${var}_DEP ${standin} PARENT_SCOPE)
+  endif()
+  set(${var} "${file}" PARENT_SCOPE)
+endfunction()
+kelvo_payload(KELVO_EXE_FILE "${KELVO_INTERPRETER}" kelvo.exe kelvo-standin)
+kelvo_payload(KELVO_IDE_FILE "${KELVO_EDITOR}" KelvoIDE.exe kelvoide-standin)
+set(KELVO_EXE_FILE "${KELVO_EXE_FILE}" CACHE INTERNAL "file embedded as kelvo.exe")
+set(KELVO_IDE_FILE "${KELVO_IDE_FILE}" CACHE INTERNAL "file embedded as KelvoIDE.exe")
+
+set(name_exe kelvo.exe)
+set(name_ide KelvoIDE.exe)
+foreach(item exe ide)
+  if(item STREQUAL exe)
+    set(src "${KELVO_EXE_FILE}")
+    set(dep ${KELVO_EXE_FILE_DEP})
+  else()
+    set(src "${KELVO_IDE_FILE}")
+    set(dep ${KELVO_IDE_FILE_DEP})
+  endif()
+  if(NOT dep)
+    set(dep "${src}")
+  endif()
+  add_custom_command(
+    OUTPUT "${KELVO_GEN}/kelvo_${item}_data.h"
+    COMMAND ${CMAKE_COMMAND} -DIN=${src} -DOUT=${KELVO_GEN}/kelvo_${item}_data.h
+            -DNAME=kelvo_${item}_data -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+    # The tests compare installed files with exactly what was embedded.
+    COMMAND ${CMAKE_COMMAND} -E copy ${src} ${CMAKE_BINARY_DIR}/embedded/${name_${item}}
+    DEPENDS ${dep} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+    COMMENT "Embedding kelvo_${item}_data"
+    VERBATIM)
+endforeach()
+add_custom_target(kelvo-payload DEPENDS "${KELVO_GEN}/kelvo_exe_data.h" "${KELVO_GEN}/kelvo_ide_data.h")
+
+set(KELVO_SETUP_SOURCES
+  installer/main.cpp
+  installer/engine.cpp
+  installer/catalogue.cpp
+  installer/window.cpp)
+
+# One setup program per address set: the product, and the tests' loopback build.
+function(kelvo_add_setup target api web repo)
+  set(KELVO_URL_LATEST "${web}/${repo}/releases/latest/download/kelvo.exe")
+  set(KELVO_URL_RELEASES "${api}/repos/${repo}/releases?per_page=12")
+  set(KELVO_URL_REPO_PAGE "${web}/${repo}")
+  configure_file(${CMAKE_SOURCE_DIR}/installer/kelvo_config.h.in ${KELVO_GEN}/${target}/kelvo_config.h @ONLY)
+  add_executable(${target} WIN32 ${KELVO_SETUP_SOURCES}
+    "${KELVO_GEN}/kelvo_exe_data.h" "${KELVO_GEN}/kelvo_ide_data.h")
+  add_dependencies(${target} kelvo-payload)
+  target_include_directories(${target} PRIVATE installer ${KELVO_GEN} ${KELVO_GEN}/${target})
+  target_compile_options(${target} PRIVATE ${KELVO_COMPILE_FLAGS})
+  target_link_options(${target} PRIVATE ${KELVO_LINK_FLAGS})
+  target_link_libraries(${target} PRIVATE kelvo_pure user32 gdi32 advapi32 shell32)
+  if(KELVO_SETUP_EXTRA_SOURCES)
+    target_sources(${target} PRIVATE ${KELVO_SETUP_EXTRA_SOURCES})
+  endif()
+endfunction()
+
+kelvo_add_setup(kelvo-setup "${KELVO_GITHUB_API}" "${KELVO_GITHUB_WEB}" "${KELVO_GITHUB_REPO}")
+add_custom_command(TARGET kelvo-setup POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E echo "kelvo-setup.exe built; size and payload: see bench/size.sh"
+  VERBATIM)
+
+if(KELVO_TESTS)
+  kelvo_add_setup(kelvo-setup-loopback "http://127.0.0.1:${KELVO_TEST_PORT}"
+                  "http://127.0.0.1:${KELVO_TEST_PORT}" "${KELVO_GITHUB_REPO}")
+  add_subdirectory(tests/wine)
+endif()

@@ -1,0 +1,1 @@
+#include "bg_motion.h"

@@ -1,0 +1,2 @@
+// Motion of the background code lines.
+#pragma once

@@ -1,0 +1,230 @@
+// Install engine: places the programs, registers the script type, edits the
+// user's Path, and takes all of it away again.
+#include "kelvo.h"
+#include "path_edit.h"
+#include "text_util.h"
+#include "kelvo_config.h"
+#include "payload_data.h"
+
+namespace {
+
+struct handle_guard {
+    HANDLE h;
+    ~handle_guard() {
+        if (h != INVALID_HANDLE_VALUE && h != NULL) CloseHandle(h);
+    }
+};
+
+struct heap_block {
+    wchar_t* p;
+    explicit heap_block(size_t chars)
+        : p(static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, chars * sizeof(wchar_t)))) {}
+    ~heap_block() {
+        if (p) HeapFree(GetProcessHeap(), 0, p);
+    }
+};
+
+const size_t PATH_BUF_CHARS = 32767;
+
+// Forms "%s\name" from APP_DIR; 0 when it would need more than 259 characters.
+int program_path(wchar_t* out, const wchar_t* name) {
+    return wcopy(out, 260, APP_DIR) && wappend(out, 260, L"\\") && wappend(out, 260, name);
+}
+
+void announce_environment() {
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG, 4000, NULL);
+}
+
+enum path_read { PATH_TEXT, PATH_ABSENT, PATH_UNREADABLE };
+
+// Reads HKCU\Environment\Path as stored (references left unexpanded) into
+// buf, terminated. A value of another type, or one that does not fit with its
+// terminator, is unreadable and must never be rewritten.
+path_read read_user_path(wchar_t* buf, size_t* len) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return PATH_ABSENT;
+    DWORD type = 0;
+    DWORD bytes = static_cast<DWORD>(PATH_BUF_CHARS * sizeof(wchar_t));
+    LONG rc = RegQueryValueExW(key, L"Path", NULL, &type, reinterpret_cast<BYTE*>(buf), &bytes);
+    RegCloseKey(key);
+    if (rc == ERROR_FILE_NOT_FOUND) return PATH_ABSENT;
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return PATH_UNREADABLE;
+    size_t chars = bytes / sizeof(wchar_t);
+    size_t n = 0;
+    while (n < chars && buf[n]) ++n;
+    if (n >= PATH_BUF_CHARS) return PATH_UNREADABLE;  // no room left for the terminator
+    buf[n] = 0;
+    *len = n;
+    return PATH_TEXT;
+}
+
+void write_user_path(const wchar_t* text, size_t len) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Environment", 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                        NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, L"Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>((len + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+void set_default_value(const wchar_t* subkey, const wchar_t* text) {
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>((wlen(text) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+typedef HRESULT(WINAPI* url_download_fn)(void*, LPCWSTR, LPCWSTR, DWORD, void*);
+
+// The download library is loaded only when a download is asked for, so the
+// headless switches do not pay for it at start-up.
+HRESULT url_download(const wchar_t* url, const wchar_t* file) {
+    static url_download_fn fn;
+    if (!fn) {
+        HMODULE lib = LoadLibraryW(L"urlmon.dll");
+        if (lib) fn = reinterpret_cast<url_download_fn>(
+                     reinterpret_cast<void*>(GetProcAddress(lib, "URLDownloadToFileW")));
+    }
+    return fn ? fn(NULL, url, file, 0, NULL) : E_FAIL;
+}
+
+}  // namespace
+
+int url_download_file(const wchar_t* url, const wchar_t* file) {
+    return SUCCEEDED(url_download(url, file)) ? 1 : 0;
+}
+
+int write_bytes(const wchar_t* path, const void* data, int count) {
+    // Write beside the target and move over it only when every byte landed, so
+    // a full disk or a running program never costs the user the old file. The
+    // staging name has the target's length: it fits wherever the target fits.
+    wchar_t staging[260];
+    if (!wcopy(staging, 260, path) || !staging[0]) return 0;
+    size_t n = wlen(staging);
+    staging[n - 1] = staging[n - 1] == L'~' ? L'_' : L'~';
+
+    int ok = 0;
+    {
+        handle_guard file{CreateFileW(staging, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, NULL)};
+        if (file.h == INVALID_HANDLE_VALUE) return 0;
+        DWORD written = 0;
+        ok = count >= 0 && WriteFile(file.h, data, static_cast<DWORD>(count), &written, NULL) &&
+             written == static_cast<DWORD>(count);
+    }
+    if (ok) ok = MoveFileExW(staging, path, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    if (!ok) DeleteFileW(staging);
+    return ok;
+}
+
+int download_to(const wchar_t* url, const wchar_t* dest) {
+    wchar_t staging[260];
+    DWORD t = GetTempPathW(260, staging);
+    if (t == 0 || t >= 260) return 0;
+    if (!wappend(staging, 260, L"kelvo-dl-") ||
+        !wappend_ulong(staging, 260, GetCurrentProcessId()) || !wappend(staging, 260, L".exe"))
+        return 0;
+
+    if (!url_download_file(url, staging)) {
+        DeleteFileW(staging);  // a failed download may still leave a part behind
+        return 0;
+    }
+    char sig[2] = {0, 0};
+    int is_exe = 0;
+    {
+        handle_guard file{CreateFileW(staging, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL)};
+        if (file.h != INVALID_HANDLE_VALUE) {
+            DWORD got = 0;
+            ReadFile(file.h, sig, 2, &got, NULL);
+            is_exe = got == 2 && sig[0] == 'M' && sig[1] == 'Z';
+        }
+    }
+    if (!is_exe) {
+        DeleteFileW(staging);
+        return 0;
+    }
+    int moved = MoveFileExW(staging, dest, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    if (!moved) DeleteFileW(staging);
+    SetFileAttributesW(dest, FILE_ATTRIBUTE_NORMAL);
+    return moved;
+}
+
+int do_install(bool patch, int choice) {
+    wchar_t exe[260], ide[260];
+    // Refuse a directory whose program paths would not fit before creating anything.
+    if (!program_path(exe, L"kelvo.exe") || !program_path(ide, L"KelvoIDE.exe")) return 0;
+    if (!CreateDirectoryW(APP_DIR, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
+
+    int placed = 0;
+    if (choice <= 0) {
+        placed = write_bytes(exe, kelvo_exe_data, static_cast<int>(sizeof kelvo_exe_data));
+    } else if (choice == 1) {
+        placed = download_to(KELVO_URL_LATEST, exe);
+    } else {
+        if (choice - 1 > ver_count) return 0;
+        const wchar_t* url = ver_urls[choice - 2].url;
+        if (!url[0]) return 0;
+        placed = download_to(url, exe);
+    }
+    if (!placed) return 0;
+
+    write_bytes(ide, kelvo_ide_data, static_cast<int>(sizeof kelvo_ide_data));
+    if (patch) path_add();
+
+    wchar_t command[300];
+    wcopy(command, 300, L"cmd.exe /k \"\"");
+    wappend(command, 300, exe);
+    wappend(command, 300, L"\" \"%1\"\"");
+    set_default_value(L"Software\\Classes\\.kelvo", L"KelvoScript");
+    set_default_value(L"Software\\Classes\\.kelvo\\DefaultIcon", exe);
+    set_default_value(L"Software\\Classes\\KelvoScript\\shell\\open\\command", command);
+    set_default_value(L"Software\\Classes\\KelvoScript\\DefaultIcon", exe);
+    return 1;
+}
+
+void do_uninstall() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript");
+    path_remove();
+    wchar_t exe[260], ide[260];
+    if (program_path(exe, L"kelvo.exe")) DeleteFileW(exe);
+    if (program_path(ide, L"KelvoIDE.exe")) DeleteFileW(ide);
+    RemoveDirectoryW(APP_DIR);
+}
+
+void path_add() {
+    heap_block buf(PATH_BUF_CHARS);
+    if (!buf.p || !APP_DIR[0]) return;
+    size_t len = 0;
+    path_read got = read_user_path(buf.p, &len);
+    if (got == PATH_UNREADABLE) return;
+    std::wstring_view text = got == PATH_TEXT ? std::wstring_view(buf.p, len) : PATH_DEFAULT;
+    std::wstring_view dir(APP_DIR);
+    if (path_has_entry(text, dir, true)) return;
+
+    std::wstring_view kept = path_keep(text);
+    size_t new_len = path_join_length(kept, dir);
+    heap_block joined(new_len + 1);
+    if (!joined.p || !path_join(kept, dir, joined.p, new_len + 1)) return;
+    write_user_path(joined.p, new_len);
+    announce_environment();
+}
+
+void path_remove() {
+    {
+        heap_block buf(PATH_BUF_CHARS);
+        size_t len = 0;
+        if (buf.p && APP_DIR[0] && read_user_path(buf.p, &len) == PATH_TEXT) {
+            size_t cut = path_cut(buf.p, len, APP_DIR);
+            if (cut != len) write_user_path(buf.p, cut);
+        }
+    }
+    announce_environment();
+}

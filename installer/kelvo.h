@@ -1,0 +1,35 @@
+// Shared state and operations of the Kelvo setup program.
+#pragma once
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+// Install directory: at most 259 characters plus the terminator.
+extern wchar_t APP_DIR[260];
+extern const wchar_t CUR_VER[];
+
+// Release table, filled once by load_releases in the order of the list reply.
+struct ver_entry {
+    wchar_t tag[64];
+    wchar_t url[700];
+};
+extern ver_entry ver_urls[16];
+extern int ver_count;
+
+// Install engine.
+int write_bytes(const wchar_t* path, const void* data, int count);
+int download_to(const wchar_t* url, const wchar_t* dest);
+int do_install(bool patch, int choice);
+void do_uninstall();
+void path_add();
+void path_remove();
+// URL-to-file download through the system's client, loaded on first use; 1 on success.
+int url_download_file(const wchar_t* url, const wchar_t* file);
+
+// Release catalogue.
+void load_releases();
+
+// Setup window.
+LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+void set_page(int page);

@@ -1,0 +1,1 @@
+#include "release_scan.h"

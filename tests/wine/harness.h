@@ -1,0 +1,92 @@
+// Helpers for the Windows-side tests: run the real setup program as a process,
+// read what it left in files and the registry, and serve HTTP on loopback.
+#pragma once
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace harness {
+
+struct run_result {
+    DWORD code = 0xFFFFFFFF;  // exit code, or 0xFFFFFFFF when the process could not start
+    std::string out;          // standard output, raw bytes
+};
+
+// Environment changes for a child: value nullptr removes the variable.
+using env_changes = std::vector<std::pair<std::wstring, const wchar_t*>>;
+
+// Starts "exe" args with standard output captured, waits at most timeout_ms.
+// Retries once when the start fails with error 1359 (seen under load in Wine).
+run_result run(const std::wstring& exe, const std::wstring& args, const env_changes& env = {},
+               DWORD timeout_ms = 60000);
+
+// Files beside the running test program (the build directory).
+std::wstring beside_me(const wchar_t* name);
+inline std::wstring setup_exe() { return beside_me(L"kelvo-setup.exe"); }
+inline std::wstring loopback_setup_exe() { return beside_me(L"kelvo-setup-loopback.exe"); }
+
+std::wstring env(const wchar_t* name);                 // "" when unset
+std::wstring default_dir();                            // %LOCALAPPDATA%\Kelvo as the setup forms it
+std::wstring temp_dir();                               // GetTempPathW, with trailing backslash
+
+bool read_file(const std::wstring& path, std::string* data);
+bool write_file(const std::wstring& path, const std::string& data);
+bool exists(const std::wstring& path);
+std::string payload(const wchar_t* name);             // bytes of a build file beside me
+
+struct reg_value {
+    bool found = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    std::wstring text() const;                         // data as UTF-16, up to the first NUL
+};
+reg_value reg_get(HKEY root, const wchar_t* key, const wchar_t* name);  // name nullptr: default
+bool reg_set(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
+             DWORD bytes);
+bool reg_set_text(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type,
+                  const std::wstring& text);  // with terminator
+void reg_delete_value(HKEY root, const wchar_t* key, const wchar_t* name);
+void reg_delete_tree(HKEY root, const wchar_t* key);
+
+std::string utf8(const std::wstring& w);
+std::wstring wide(const std::string& s);
+
+// Port of the loopback server the test build of the setup program talks to.
+int test_port();
+
+// A small HTTP/1.0 server on 127.0.0.1 for the download tests. Each reply
+// carries no-store caching headers, so the system's URL cache never answers
+// in its place.
+struct http_reply {
+    int status = 200;
+    std::string content_type = "application/octet-stream";
+    std::string body;
+};
+class http_server {
+public:
+    explicit http_server(int port);
+    ~http_server();
+    bool listening() const { return sock_ != INVALID_SOCKET; }
+    void set(const std::string& path, const http_reply& reply);
+    void clear();
+    int hits(const std::string& path);  // requests seen for path
+private:
+    void serve();
+    SOCKET sock_ = INVALID_SOCKET;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::map<std::string, http_reply> routes_;
+    std::map<std::string, int> hits_;
+    bool stop_ = false;
+};
+
+}  // namespace harness
