@@ -80,11 +80,14 @@ foreach(item exe ide)
 endforeach()
 add_custom_target(kelvo-payload DEPENDS "${KELVO_GEN}/kelvo_exe_data.h" "${KELVO_GEN}/kelvo_ide_data.h")
 
-set(KELVO_SETUP_SOURCES
-  installer/main.cpp
+# The subsystems other than the entry point. Each setup program links them as
+# a library of its own, so the Windows-side tests can also link them into a test
+# program (which then defines the shared state that the entry unit defines).
+set(KELVO_UNIT_SOURCES
   installer/engine.cpp
   installer/catalogue.cpp
   installer/window.cpp)
+set(KELVO_SYSTEM_LIBS user32 gdi32 advapi32 shell32)
 
 # One setup program per address set: the product, and the tests' loopback build.
 function(kelvo_add_setup target api web repo)
@@ -92,16 +95,16 @@ function(kelvo_add_setup target api web repo)
   set(KELVO_URL_RELEASES "${api}/repos/${repo}/releases?per_page=12")
   set(KELVO_URL_REPO_PAGE "${web}/${repo}")
   configure_file(${CMAKE_SOURCE_DIR}/installer/kelvo_config.h.in ${KELVO_GEN}/${target}/kelvo_config.h @ONLY)
-  add_executable(${target} WIN32 ${KELVO_SETUP_SOURCES}
+  add_library(${target}-units STATIC ${KELVO_UNIT_SOURCES}
     "${KELVO_GEN}/kelvo_exe_data.h" "${KELVO_GEN}/kelvo_ide_data.h")
-  add_dependencies(${target} kelvo-payload)
-  target_include_directories(${target} PRIVATE installer ${KELVO_GEN} ${KELVO_GEN}/${target})
+  add_dependencies(${target}-units kelvo-payload)
+  target_include_directories(${target}-units PUBLIC installer ${KELVO_GEN} ${KELVO_GEN}/${target})
+  target_compile_options(${target}-units PRIVATE ${KELVO_COMPILE_FLAGS})
+  target_link_libraries(${target}-units PUBLIC kelvo_pure ${KELVO_SYSTEM_LIBS})
+  add_executable(${target} WIN32 installer/main.cpp ${KELVO_SETUP_RESOURCES})
   target_compile_options(${target} PRIVATE ${KELVO_COMPILE_FLAGS})
   target_link_options(${target} PRIVATE ${KELVO_LINK_FLAGS})
-  target_link_libraries(${target} PRIVATE kelvo_pure user32 gdi32 advapi32 shell32)
-  if(KELVO_SETUP_EXTRA_SOURCES)
-    target_sources(${target} PRIVATE ${KELVO_SETUP_EXTRA_SOURCES})
-  endif()
+  target_link_libraries(${target} PRIVATE ${target}-units)
 endfunction()
 
 kelvo_add_setup(kelvo-setup "${KELVO_GITHUB_API}" "${KELVO_GITHUB_WEB}" "${KELVO_GITHUB_REPO}")
