@@ -33,3 +33,12 @@ void load_releases();
 // Setup window.
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void set_page(int page);
+
+// Window state and drawing, reachable for painting into any drawing context
+// (a memory bitmap in the tests, WM_PRINTCLIENT).
+extern int g_page;
+extern int g_anim;
+extern wchar_t statusTxt[512];
+void paint_client(HDC dc);
+void draw_button(const DRAWITEMSTRUCT* item);
+void round_fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour, int radius);
