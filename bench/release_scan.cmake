@@ -1,0 +1,5 @@
+if(benchmark_FOUND)
+  add_executable(release_scan_bench ${CMAKE_CURRENT_LIST_DIR}/release_scan_bench.cpp)
+  target_link_libraries(release_scan_bench PRIVATE kelvo_pure benchmark::benchmark benchmark::benchmark_main)
+  target_compile_definitions(release_scan_bench PRIVATE KELVO_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+endif()
