@@ -20,13 +20,13 @@ own=$((exe - interp - editor))
 printf '%-28s %9d bytes\n' "kelvo-setup.exe" "$exe" \
     "embedded kelvo.exe" "$interp" "embedded KelvoIDE.exe" "$editor" \
     "setup minus payload" "$own"
-printf '%-28s %9.2f KiB\n' "setup minus payload" "$(echo "$own / 1024" | bc -l)"
+printf '%-28s %9.2f KiB\n' "setup minus payload" "$(awk -v b="$own" 'BEGIN{print b/1024}')"
 for target_kib in 48 64; do
     budget=$((target_kib * 1024))
     left=$((budget - own))
     verdict=within
     [ "$left" -lt 0 ] && verdict=OVER
     printf 'target %2d KiB (%6d bytes): %s, %+d bytes (%+.2f KiB) of room\n' \
-        "$target_kib" "$budget" "$verdict" "$left" "$(echo "$left / 1024" | bc -l)"
+        "$target_kib" "$budget" "$verdict" "$left" "$(awk -v b="$left" 'BEGIN{print b/1024}')"
 done
 echo "(48 KiB: headless program; 64 KiB: once the setup window is in)"
