@@ -88,6 +88,10 @@ set(KELVO_UNIT_SOURCES
   installer/window.cpp)
 set(KELVO_SYSTEM_LIBS user32 gdi32 advapi32 shell32)
 
+# Manifest (runs as the invoking user, Windows 10/11) and version information.
+enable_language(RC)
+set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
+
 # One setup program per address set: the product, and the tests' loopback build.
 function(kelvo_add_setup target api web repo)
   set(KELVO_URL_LATEST "${web}/${repo}/releases/latest/download/kelvo.exe")
