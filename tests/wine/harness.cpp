@@ -303,4 +303,154 @@ void http_server::serve() {
     }
 }
 
+process::process(process&& other) noexcept : pi_(other.pi_) { other.pi_ = {}; }
+
+process& process::operator=(process&& other) noexcept {
+    if (this != &other) {
+        kill();
+        pi_ = other.pi_;
+        other.pi_ = {};
+    }
+    return *this;
+}
+
+process::~process() { kill(); }
+
+DWORD process::wait(DWORD timeout_ms) {
+    DWORD code = 0xFFFFFFFF;
+    if (!pi_.hProcess || WaitForSingleObject(pi_.hProcess, timeout_ms) != WAIT_OBJECT_0) return code;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+}
+
+void process::kill() {
+    if (pi_.hProcess) {
+        if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(pi_.hProcess, 0xDEAD);
+            WaitForSingleObject(pi_.hProcess, 5000);
+        }
+        CloseHandle(pi_.hProcess);
+    }
+    if (pi_.hThread) CloseHandle(pi_.hThread);
+    pi_ = {};
+}
+
+process start(const std::wstring& exe, const std::wstring& args, const env_changes& env) {
+    process p;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+    std::vector<wchar_t> cmdbuf(cmd.begin(), cmd.end());
+    cmdbuf.push_back(0);
+    std::vector<wchar_t> block;
+    if (!env.empty()) block = make_env_block(env);
+    BOOL ok = FALSE;
+    for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
+        ok = CreateProcessW(exe.c_str(), cmdbuf.data(), nullptr, nullptr, FALSE,
+                            CREATE_UNICODE_ENVIRONMENT, block.empty() ? nullptr : block.data(),
+                            nullptr, &si, &p.pi_);
+        if (!ok && GetLastError() != 1359) break;
+        if (!ok) Sleep(200);
+    }
+    if (!ok) p.pi_ = {};
+    return p;
+}
+
+namespace {
+struct window_query {
+    DWORD pid;
+    const wchar_t* cls;
+    HWND except;
+    HWND found;
+};
+BOOL CALLBACK match_window(HWND hwnd, LPARAM lp) {
+    auto* q = reinterpret_cast<window_query*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != q->pid || hwnd == q->except || !IsWindowVisible(hwnd)) return TRUE;
+    wchar_t cls[256] = L"";
+    GetClassNameW(hwnd, cls, 256);
+    if (q->cls && wcscmp(cls, q->cls) != 0) return TRUE;
+    q->found = hwnd;
+    return FALSE;
+}
+}  // namespace
+
+HWND find_window(DWORD pid, const wchar_t* cls, HWND except) {
+    window_query q = {pid, cls, except, nullptr};
+    EnumWindows(match_window, reinterpret_cast<LPARAM>(&q));
+    return q.found;
+}
+
+HWND wait_window(DWORD pid, const wchar_t* cls, DWORD timeout_ms, HWND except) {
+    ULONGLONG end = GetTickCount64() + timeout_ms;
+    for (;;) {
+        HWND h = find_window(pid, cls, except);
+        if (h || GetTickCount64() >= end) return h;
+        Sleep(2);
+    }
+}
+
+image capture_screen(const RECT& rect) {
+    image img;
+    int w = rect.right - rect.left, h = rect.bottom - rect.top;
+    if (w <= 0 || h <= 0) return img;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bmp && mem) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        if (BitBlt(mem, 0, 0, w, h, screen, rect.left, rect.top, SRCCOPY)) {
+            GdiFlush();
+            img.width = w;
+            img.height = h;
+            img.px.resize(size_t(w) * h);
+            const DWORD* src = static_cast<const DWORD*>(bits);
+            for (size_t i = 0; i < img.px.size(); ++i)  // DIB order is 0x00RRGGBB
+                img.px[i] = RGB((src[i] >> 16) & 0xFF, (src[i] >> 8) & 0xFF, src[i] & 0xFF);
+        }
+        SelectObject(mem, old);
+    }
+    if (bmp) DeleteObject(bmp);
+    if (mem) DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return img;
+}
+
+bool write_bmp(const std::wstring& path, const image& img) {
+    if (img.width <= 0 || img.height <= 0) return false;
+    int stride = (img.width * 3 + 3) & ~3;
+    std::string data(size_t(stride) * img.height, '\0');
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            COLORREF c = img.at(x, y);
+            char* p = &data[size_t(img.height - 1 - y) * stride + size_t(x) * 3];
+            p[0] = char(GetBValue(c));
+            p[1] = char(GetGValue(c));
+            p[2] = char(GetRValue(c));
+        }
+    BITMAPFILEHEADER fh = {};
+    BITMAPINFOHEADER ih = {};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = DWORD(fh.bfOffBits + data.size());
+    ih.biSize = sizeof ih;
+    ih.biWidth = img.width;
+    ih.biHeight = img.height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 24;
+    ih.biSizeImage = DWORD(data.size());
+    std::string all(reinterpret_cast<const char*>(&fh), sizeof fh);
+    all.append(reinterpret_cast<const char*>(&ih), sizeof ih);
+    all += data;
+    return write_file(path, all);
+}
+
 }  // namespace harness

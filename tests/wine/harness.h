@@ -89,4 +89,45 @@ private:
     bool stop_ = false;
 };
 
+// A process started without waiting for it (the setup window, say). The
+// handles are closed when the object goes; a process still running then is
+// terminated, so a failed test leaves nothing behind.
+class process {
+public:
+    process() = default;
+    process(const process&) = delete;
+    process& operator=(const process&) = delete;
+    process(process&& other) noexcept;
+    process& operator=(process&& other) noexcept;
+    ~process();
+    bool started() const { return pi_.hProcess != nullptr; }
+    DWORD id() const { return pi_.dwProcessId; }
+    HANDLE handle() const { return pi_.hProcess; }
+    // Exit code once it has ended, 0xFFFFFFFF when it is still running after timeout_ms.
+    DWORD wait(DWORD timeout_ms);
+    void kill();
+    friend process start(const std::wstring& exe, const std::wstring& args, const env_changes& env);
+private:
+    PROCESS_INFORMATION pi_ = {};
+};
+
+// Starts "exe" args without waiting (same environment rules and 1359 retry as run()).
+process start(const std::wstring& exe, const std::wstring& args, const env_changes& env = {});
+
+// A visible top-level window of process pid whose class is cls (nullptr: any),
+// other than except; nullptr when there is none.
+HWND find_window(DWORD pid, const wchar_t* cls, HWND except = nullptr);
+// The same, polled until it appears or timeout_ms has passed.
+HWND wait_window(DWORD pid, const wchar_t* cls, DWORD timeout_ms, HWND except = nullptr);
+
+// Pixels read back from the screen (0x00BBGGRR values, rows top-down).
+struct image {
+    int width = 0, height = 0;
+    std::vector<COLORREF> px;
+    COLORREF at(int x, int y) const { return px[size_t(y) * width + x]; }
+};
+// Copies a screen rectangle through the screen DC (under Xvfb: what X shows).
+image capture_screen(const RECT& rect);
+bool write_bmp(const std::wstring& path, const image& img);  // 24-bit, bottom-up
+
 }  // namespace harness
