@@ -110,6 +110,9 @@ function(kelvo_add_setup target api web repo)
   target_link_libraries(${target} PRIVATE ${target}-units)
 endfunction()
 
+# Manifest (asInvoker, Windows 10/11) and version record, linked into each setup program.
+enable_language(RC)
+set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
 kelvo_add_setup(kelvo-setup "${KELVO_GITHUB_API}" "${KELVO_GITHUB_WEB}" "${KELVO_GITHUB_REPO}")
 add_custom_command(TARGET kelvo-setup POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E echo "kelvo-setup.exe built; size and payload: see bench/size.sh"
