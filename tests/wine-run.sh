@@ -11,12 +11,22 @@ set -u
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 template=${KELVO_WINE_TEMPLATE:-/tmp/kelvo-wine-template-$(id -u)}
 
+# Windows' own faces are not in Wine; DejaVu stands in for them, so the
+# window's marks and arrows have glyphs (Wine's fallback face has none).
+FONT_STAND_INS=("Segoe UI=DejaVu Sans" "Segoe UI Variable Display=DejaVu Sans"
+                "Consolas=DejaVu Sans Mono")
+
 make_template() {
-    local stamp
-    stamp=$(wine --version 2>/dev/null)
+    local stamp pair
+    stamp="$(wine --version 2>/dev/null) fonts-1"
     [ -f "$template/.kelvo-booted" ] && [ "$(cat "$template/.kelvo-booted")" = "$stamp" ] && return 0
     rm -rf "$template" && mkdir -p "$template"
     WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+    for pair in "${FONT_STAND_INS[@]}"; do
+        WINEPREFIX=$template wine reg add \
+            'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+            /v "${pair%%=*}" /d "${pair#*=}" /f >/dev/null 2>&1
+    done
     WINEPREFIX=$template wineserver -w
     echo "$stamp" > "$template/.kelvo-booted"
 }
