@@ -122,4 +122,9 @@ if(KELVO_TESTS)
   kelvo_add_setup(kelvo-setup-loopback "http://127.0.0.1:${KELVO_TEST_PORT}"
                   "http://127.0.0.1:${KELVO_TEST_PORT}" "${KELVO_GITHUB_REPO}")
   add_subdirectory(tests/wine)
+  # Figures of the window under Wine (bench/window.sh); not part of the default build.
+  add_executable(window_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/window_bench.cpp)
+  target_link_libraries(window_bench PRIVATE kelvo-setup-loopback-units)
+  add_dependencies(window_bench kelvo-setup-loopback)
+  set_target_properties(window_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
