@@ -404,6 +404,9 @@ TEST(Window, ButtonsNormalAndPressedAndNothingLeaks) {
     GdiFlush();
     std::vector<unsigned> first(c.px, c.px + W * H);
     int first_tick = g_anim;
+    // Windows counts a process's GDI and USER objects; Wine always answers 0.
+    const DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     for (int i = 0; i < 70000; ++i) {
         g_anim = i;
         draw_button(&di);
@@ -418,5 +421,7 @@ TEST(Window, ButtonsNormalAndPressedAndNothingLeaks) {
     EXPECT_TRUE(probe);
     if (probe) DeleteObject(probe);
     EXPECT_TRUE(std::equal(first.begin(), first.end(), c.px));
+    if (gdi_before) EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
+    if (user_before) EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
     DestroyWindow(w);
 }
