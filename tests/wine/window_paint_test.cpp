@@ -1,7 +1,7 @@
 // The setup window built in this process from the product's window code: the
 // styles its controls ask for and the fonts they get (both only readable from
-// inside), the page table, the version list, and the painting read back from
-// a memory bitmap.
+// inside), the page table, and the painting read back from a memory bitmap.
+// The version list is checked on the real program (gui_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -120,12 +120,6 @@ HWND make_window() {
     return w;
 }
 
-std::wstring item_text(HWND combo, int i) {
-    wchar_t t[128] = {};
-    if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 128) SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)t);
-    return t;
-}
-
 void print(HWND w, canvas& c, int page, int tick, const wchar_t* status) {
     set_page(page);
     g_anim = tick;
@@ -240,36 +234,6 @@ TEST(Window, PagesShowTheirControlsWithoutOverlap) {
         EXPECT_EQ(others, 5);
     }
     DestroyWindow(w);
-}
-
-TEST(Window, VersionListOfflineAndServed) {
-    // Nothing listens: the two fixed entries and no selection.
-    HWND w = make_window();
-    ASSERT_TRUE(w);
-    HWND combo = FindWindowExW(w, nullptr, L"COMBOBOX", nullptr);
-    EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 2);
-    EXPECT_EQ(item_text(combo, 0), L"Вбудована (офлайн)");
-    EXPECT_EQ(item_text(combo, 1), L"Остання з GitHub");
-    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), CB_ERR);
-    DestroyWindow(w);
-
-    http_server server(test_port());
-    ASSERT_TRUE(server.listening());
-    auto rel = [](const std::string& tag) {
-        return "{\"tag_name\":\"" + tag + "\",\"assets\":[{\"name\":\"kelvo.exe\"," +
-               "\"browser_download_url\":\"http://h/" + tag + ".exe\"}]}";
-    };
-    server.set("/repos/kelvo-lang/kelvo/releases?per_page=12",
-               {200, "application/json", "[" + rel("2.16") + "," + rel("2.15") + "]"});
-    w = make_window();
-    ASSERT_TRUE(w);
-    combo = FindWindowExW(w, nullptr, L"COMBOBOX", nullptr);
-    ASSERT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 4);
-    EXPECT_EQ(item_text(combo, 2), L"2.16");
-    EXPECT_EQ(item_text(combo, 3), L"2.15");
-    EXPECT_EQ(SendMessageW(combo, CB_GETCURSEL, 0, 0), 2);
-    DestroyWindow(w);
-    ver_count = 0;
 }
 
 TEST(Window, PaintsEveryPage) {
