@@ -10,18 +10,11 @@ namespace {
 
 const char VERSION_LINE[] = "Kelvo Setup v2.15\n";
 
-bool key_exists(const wchar_t* key) {
-    HKEY h;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 void expect_nothing_installed(const std::wstring& why) {
     EXPECT_FALSE(exists(default_dir())) << utf8(why);
     EXPECT_FALSE(reg_get(HKEY_CURRENT_USER, L"Environment", L"Path").found) << utf8(why);
-    EXPECT_FALSE(key_exists(L"Software\\Classes\\.kelvo")) << utf8(why);
-    EXPECT_FALSE(key_exists(L"Software\\Classes\\KelvoScript")) << utf8(why);
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo")) << utf8(why);
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript")) << utf8(why);
 }
 
 }  // namespace

@@ -30,13 +30,6 @@ std::string exe_body(char tag) {
     return body;
 }
 
-bool key_exists(const wchar_t* key) {
-    HKEY h;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 std::string file(const std::wstring& path) {
     std::string data;
     return read_file(path, &data) ? data : "(missing)";
@@ -74,7 +67,7 @@ protected:
     void expect_untouched(const std::string& where) {
         EXPECT_EQ(file(exe), EARLIER) << where;
         EXPECT_FALSE(exists(ide)) << where << ": the editor comes only after the interpreter";
-        EXPECT_FALSE(key_exists(L"Software\\Classes\\.kelvo")) << where;
+        EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo")) << where;
         EXPECT_FALSE(exists(staging)) << where;
     }
 };
@@ -113,7 +106,7 @@ TEST_F(Downloads, LatestReleaseReplacesInterpreterOnlyWhenExecutable) {
         if (c.ok) {
             EXPECT_TRUE(file(exe) == c.reply.body) << c.name;
             EXPECT_TRUE(file(ide) == payload(L"embedded\\KelvoIDE.exe")) << c.name;
-            EXPECT_TRUE(key_exists(L"Software\\Classes\\KelvoScript\\shell\\open\\command")) << c.name;
+            EXPECT_TRUE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript\\shell\\open\\command")) << c.name;
             EXPECT_FALSE(exists(staging)) << c.name;
         } else {
             expect_untouched(c.name);

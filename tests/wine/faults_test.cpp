@@ -9,17 +9,10 @@ using namespace harness;
 
 namespace {
 
-bool key_exists(const wchar_t* key) {
-    HKEY h;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 void expect_nothing_registered(const std::string& where) {
     EXPECT_FALSE(reg_get(HKEY_CURRENT_USER, L"Environment", L"Path").found) << where;
-    EXPECT_FALSE(key_exists(L"Software\\Classes\\.kelvo")) << where;
-    EXPECT_FALSE(key_exists(L"Software\\Classes\\KelvoScript")) << where;
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo")) << where;
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript")) << where;
 }
 
 std::vector<std::wstring> names_in(const std::wstring& dir) {

@@ -193,6 +193,13 @@ void reg_delete_value(HKEY root, const wchar_t* key, const wchar_t* name) {
 
 void reg_delete_tree(HKEY root, const wchar_t* key) { RegDeleteTreeW(root, key); }
 
+bool key_exists(HKEY root, const wchar_t* key) {
+    HKEY h;
+    if (RegOpenKeyExW(root, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    RegCloseKey(h);
+    return true;
+}
+
 int test_port() {
 #ifdef KELVO_TEST_PORT
     return KELVO_TEST_PORT;

@@ -56,6 +56,7 @@ bool reg_set_text(HKEY root, const wchar_t* key, const wchar_t* name, DWORD type
                   const std::wstring& text);  // with terminator
 void reg_delete_value(HKEY root, const wchar_t* key, const wchar_t* name);
 void reg_delete_tree(HKEY root, const wchar_t* key);
+bool key_exists(HKEY root, const wchar_t* key);
 
 std::string utf8(const std::wstring& w);
 std::wstring wide(const std::string& s);

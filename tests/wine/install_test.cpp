@@ -16,13 +16,6 @@ const std::wstring DIR = default_dir();
 const std::wstring EXE = DIR + L"\\kelvo.exe";
 const std::wstring IDE = DIR + L"\\KelvoIDE.exe";
 
-bool key_exists(const wchar_t* key) {
-    HKEY h;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
-    RegCloseKey(h);
-    return true;
-}
-
 void expect_text(const wchar_t* key, const wchar_t* name, DWORD type, const std::wstring& text,
                  const std::string& where) {
     reg_value v = reg_get(HKEY_CURRENT_USER, key, name);
@@ -218,8 +211,8 @@ TEST_F(Install, UninstallRemovesItsOwnAndKeepsTheUsers) {
     std::string notes;
     EXPECT_TRUE(read_file(DIR + L"\\notes.txt", &notes));
     EXPECT_EQ(notes, "mine");
-    EXPECT_FALSE(key_exists(L"Software\\Classes\\.kelvo"));
-    EXPECT_FALSE(key_exists(L"Software\\Classes\\KelvoScript"));
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo"));
+    EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript"));
     EXPECT_EQ(reg_get(HKEY_CURRENT_USER, sibling, nullptr).text(), L"Other");
     reg_delete_tree(HKEY_CURRENT_USER, sibling);
 
