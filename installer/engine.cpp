@@ -87,7 +87,7 @@ typedef HRESULT(WINAPI* url_download_fn)(void*, LPCWSTR, LPCWSTR, DWORD, void*);
 HRESULT url_download(const wchar_t* url, const wchar_t* file) {
     static url_download_fn fn;
     if (!fn) {
-        HMODULE lib = LoadLibraryW(L"urlmon.dll");
+        HMODULE lib = load_system_library(L"urlmon.dll");
         if (lib) fn = reinterpret_cast<url_download_fn>(
                      reinterpret_cast<void*>(GetProcAddress(lib, "URLDownloadToFileW")));
     }
@@ -95,6 +95,10 @@ HRESULT url_download(const wchar_t* url, const wchar_t* file) {
 }
 
 }  // namespace
+
+HMODULE load_system_library(const wchar_t* name) {
+    return LoadLibraryExW(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 int url_download_file(const wchar_t* url, const wchar_t* file) {
     return SUCCEEDED(url_download(url, file)) ? 1 : 0;

@@ -13,9 +13,14 @@ extern const wchar_t CUR_VER[];
 struct ver_entry {
     wchar_t tag[64];
     wchar_t url[700];
+    wchar_t sha256[65];  // published SHA-256 of the asset in hex; empty when none
 };
 extern ver_entry ver_urls[16];
 extern int ver_count;
+
+// A system library loaded at run time, from the system directory only: never
+// a file of the same name that lies beside the program.
+HMODULE load_system_library(const wchar_t* name);
 
 // Install engine.
 int write_bytes(const wchar_t* path, const void* data, int count);

@@ -270,7 +270,7 @@ typedef void(WINAPI* co_free_fn)(void*);
 // The COM library is loaded only when the folder dialog is asked for, so the
 // window's start does not pay for it.
 static void browse_action() {
-    HMODULE ole = LoadLibraryW(L"ole32.dll");
+    HMODULE ole = load_system_library(L"ole32.dll");
     co_init_fn co_init = NULL;
     co_void_fn co_uninit = NULL;
     co_free_fn co_free = NULL;
@@ -359,7 +359,7 @@ static void build(HWND hwnd) {
 
     SetTimer(hwnd, 1, 130, NULL);
 
-    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+    HMODULE dwm = load_system_library(L"dwmapi.dll");
     if (dwm) {
         dwm_set_fn set_attr = reinterpret_cast<dwm_set_fn>(
             reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
