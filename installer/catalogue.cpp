@@ -57,7 +57,7 @@ void load_releases() {
     DeleteFileW(staging);
 
     release_hit hits[RELEASE_MAX];
-    int found = release_scan(reply, size, hits);
+    int found = release_scan(reply, size, hits, 0);  // TODO lead: https_only from the web host, digests into sha256
     for (int i = 0; i < found; ++i) {
         to_wide(reply + hits[i].tag.start, hits[i].tag.len, ver_urls[i].tag, 64);
         to_wide(reply + hits[i].url.start, hits[i].url.len, ver_urls[i].url, 700);

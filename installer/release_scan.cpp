@@ -30,6 +30,7 @@ constexpr key_pattern make_key(const char (&text)[N]) {
 constexpr key_pattern TAG_KEY = make_key("\"tag_name\":\"");
 constexpr key_pattern NAME_KEY = make_key("\"name\":\"kelvo");
 constexpr key_pattern URL_KEY = make_key("\"browser_download_url\":\"");
+constexpr key_pattern DIGEST_KEY = make_key("\"digest\":\"sha256:");
 
 // First place p >= from where the key lies wholly inside [from, to).
 size_t find_key(const unsigned char* s, size_t from, size_t to, const key_pattern& k) {
@@ -55,13 +56,46 @@ size_t find_quote(const unsigned char* s, size_t from, size_t to) {
 
 size_t min_size(size_t a, size_t b) { return a < b ? a : b; }
 
+int is_hex(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The digits of the first digest key wholly inside [from, to), when exactly
+// 64 hex digits and a quote follow it before limit; else {0, 0}. The span
+// lies inside one release's window, already searched once for the address,
+// so the scan stays linear.
+byte_range find_digest(const unsigned char* s, size_t from, size_t to, size_t limit) {
+    const byte_range none = {0, 0};
+    const size_t key = find_key(s, from, to, DIGEST_KEY);
+    if (key == NONE) return none;
+    const size_t start = key + DIGEST_KEY.len;
+    if (limit - start <= RELEASE_DIGEST_LEN) return none;
+    for (size_t i = 0; i < RELEASE_DIGEST_LEN; ++i)
+        if (!is_hex(s[start + i])) return none;
+    if (s[start + RELEASE_DIGEST_LEN] != '"') return none;
+    const byte_range digest = {start, RELEASE_DIGEST_LEN};
+    return digest;
+}
+
+// "http://" in any case: the scheme and host are case-insensitive.
+int plain_http(const unsigned char* s, size_t len) {
+    static const char scheme[] = "http://";
+    if (len < sizeof scheme - 1) return 0;
+    for (size_t i = 0; i + 1 < sizeof scheme; ++i) {
+        unsigned char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+        if (c != static_cast<unsigned char>(scheme[i])) return 0;
+    }
+    return 1;
+}
+
 }  // namespace
 
 int release_reply_size_ok(long long size) {
     return size >= 1 && size <= static_cast<long long>(RELEASE_REPLY_MAX) ? 1 : 0;
 }
 
-int release_scan(const unsigned char* data, size_t size, release_hit hits[RELEASE_MAX]) {
+int release_scan(const unsigned char* data, size_t size, release_hit hits[RELEASE_MAX], int https_only) {
     if (!data || size > RELEASE_REPLY_MAX) return 0;
     // Every search stops at the first zero byte, as a zero-terminated
     // string would; finding it once bounds them all.
@@ -95,11 +129,13 @@ int release_scan(const unsigned char* data, size_t size, release_hit hits[RELEAS
                 const size_t url_start = url + URL_KEY.len;
                 const size_t url_end =
                     find_quote(data, url_start, min_size(url_start + RELEASE_URL_MAX + 1, limit));
-                if (url_end != NONE && url_end > url_start) {
+                if (url_end != NONE && url_end > url_start &&
+                    !(https_only && plain_http(data + url_start, url_end - url_start))) {
                     hits[count].tag.start = tag_start;
                     hits[count].tag.len = tag_len;
                     hits[count].url.start = url_start;
                     hits[count].url.len = url_end - url_start;
+                    hits[count].digest = find_digest(data, name + NAME_KEY.len, url, limit);
                     ++count;
                 }
             }
