@@ -85,6 +85,8 @@ add_custom_target(kelvo-payload DEPENDS "${KELVO_GEN}/kelvo_exe_data.h" "${KELVO
 set(KELVO_UNIT_SOURCES
   installer/engine.cpp
   installer/catalogue.cpp
+  installer/http_client.cpp
+  installer/sha256.cpp
   installer/window.cpp)
 set(KELVO_SYSTEM_LIBS user32 gdi32 advapi32 shell32)
 

@@ -37,3 +37,18 @@ inline int wappend_ulong(wchar_t* dst, size_t cap, unsigned long v) {
     text[n] = 0;
     return wappend(dst, cap, text);
 }
+
+// 1 when hex (any case, exactly 2 * n digits) spells the n bytes.
+inline int hex_equals(const wchar_t* hex, const unsigned char* bytes, size_t n) {
+    for (size_t i = 0; i < 2 * n; ++i) {
+        wchar_t c = hex[i];
+        unsigned v;
+        if (c >= L'0' && c <= L'9') v = static_cast<unsigned>(c - L'0');
+        else if (c >= L'a' && c <= L'f') v = static_cast<unsigned>(c - L'a' + 10);
+        else if (c >= L'A' && c <= L'F') v = static_cast<unsigned>(c - L'A' + 10);
+        else return 0;
+        unsigned want = i % 2 ? bytes[i / 2] & 0xFu : bytes[i / 2] >> 4;
+        if (v != want) return 0;
+    }
+    return hex[2 * n] == 0;
+}
