@@ -3,8 +3,11 @@
 #include "kelvo.h"
 #include "path_edit.h"
 #include "text_util.h"
+#include "exe_check.h"
+#include "http_client.h"
 #include "kelvo_config.h"
 #include "payload_data.h"
+#include "sha256.h"
 
 namespace {
 
@@ -25,6 +28,8 @@ struct heap_block {
 };
 
 const size_t PATH_BUF_CHARS = 32767;
+// An interpreter download gives up after 15 s without a byte, or 120 s in all.
+const http_deadline DOWNLOAD_DEADLINE = {15000, 120000};
 
 // Forms "%s\name" from APP_DIR; 0 when it would need more than 259 characters.
 int program_path(wchar_t* out, const wchar_t* name) {
@@ -80,28 +85,33 @@ void set_default_value(const wchar_t* subkey, const wchar_t* text) {
     RegCloseKey(key);
 }
 
-typedef HRESULT(WINAPI* url_download_fn)(void*, LPCWSTR, LPCWSTR, DWORD, void*);
-
-// The download library is loaded only when a download is asked for, so the
-// headless switches do not pay for it at start-up.
-HRESULT url_download(const wchar_t* url, const wchar_t* file) {
-    static url_download_fn fn;
-    if (!fn) {
-        HMODULE lib = load_system_library(L"urlmon.dll");
-        if (lib) fn = reinterpret_cast<url_download_fn>(
-                     reinterpret_cast<void*>(GetProcAddress(lib, "URLDownloadToFileW")));
+// Reads the whole downloaded file back through the handle it was written
+// with: it must be a whole executable and, when a digest was published, have
+// exactly that SHA-256.
+int verify_download(HANDLE file, const wchar_t* sha256) {
+    LARGE_INTEGER size = {}, zero = {};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || !SetFilePointerEx(file, zero, NULL, FILE_BEGIN))
+        return 0;
+    const DWORD head_len = size.QuadPart < static_cast<LONGLONG>(EXE_HEAD_MAX)
+                               ? static_cast<DWORD>(size.QuadPart)
+                               : static_cast<DWORD>(EXE_HEAD_MAX);
+    unsigned char* head = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, head_len));
+    if (!head) return 0;
+    DWORD got = 0;
+    int ok = ReadFile(file, head, head_len, &got, NULL) && got == head_len &&
+             exe_complete(head, head_len, static_cast<unsigned long long>(size.QuadPart));
+    HeapFree(GetProcessHeap(), 0, head);
+    if (ok && sha256 && sha256[0]) {
+        unsigned char digest[32];
+        ok = sha256_file(file, digest) && hex_equals(sha256, digest, 32);
     }
-    return fn ? fn(NULL, url, file, 0, NULL) : E_FAIL;
+    return ok;
 }
 
 }  // namespace
 
 HMODULE load_system_library(const wchar_t* name) {
     return LoadLibraryExW(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-int url_download_file(const wchar_t* url, const wchar_t* file) {
-    return SUCCEEDED(url_download(url, file)) ? 1 : 0;
 }
 
 int write_bytes(const wchar_t* path, const void* data, int count) {
@@ -127,7 +137,7 @@ int write_bytes(const wchar_t* path, const void* data, int count) {
     return ok;
 }
 
-int download_to(const wchar_t* url, const wchar_t* dest) {
+int download_to(const wchar_t* url, const wchar_t* dest, const wchar_t* sha256) {
     wchar_t staging[260];
     DWORD t = GetTempPathW(260, staging);
     if (t == 0 || t >= 260) return 0;
@@ -135,22 +145,16 @@ int download_to(const wchar_t* url, const wchar_t* dest) {
         !wappend_ulong(staging, 260, GetCurrentProcessId()) || !wappend(staging, 260, L".exe"))
         return 0;
 
-    if (!url_download_file(url, staging)) {
-        DeleteFileW(staging);  // a failed download may still leave a part behind
-        return 0;
-    }
-    char sig[2] = {0, 0};
-    int is_exe = 0;
+    // Written and checked through one unshared handle: what was checked is
+    // what gets moved.
+    int ok = 0;
     {
-        handle_guard file{CreateFileW(staging, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+        handle_guard file{CreateFileW(staging, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, NULL)};
-        if (file.h != INVALID_HANDLE_VALUE) {
-            DWORD got = 0;
-            ReadFile(file.h, sig, 2, &got, NULL);
-            is_exe = got == 2 && sig[0] == 'M' && sig[1] == 'Z';
-        }
+        if (file.h == INVALID_HANDLE_VALUE) return 0;
+        ok = http_get_file(url, file.h, DOWNLOAD_DEADLINE) && verify_download(file.h, sha256);
     }
-    if (!is_exe) {
+    if (!ok) {
         DeleteFileW(staging);
         return 0;
     }
@@ -173,9 +177,9 @@ int do_install(bool patch, int choice) {
         placed = download_to(KELVO_URL_LATEST, exe);
     } else {
         if (choice - 1 > ver_count) return 0;
-        const wchar_t* url = ver_urls[choice - 2].url;
-        if (!url[0]) return 0;
-        placed = download_to(url, exe);
+        const ver_entry& entry = ver_urls[choice - 2];
+        if (!entry.url[0]) return 0;
+        placed = download_to(entry.url, exe, entry.sha256);
     }
     if (!placed) return 0;
 

@@ -21,16 +21,22 @@ extern int ver_count;
 // A system library loaded at run time, from the system directory only: never
 // a file of the same name that lies beside the program.
 HMODULE load_system_library(const wchar_t* name);
+// Looks up fn by name in a library loaded at run time; true when found.
+template <class F>
+bool bind_proc(HMODULE lib, F& fn, const char* name) {
+    fn = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
+    return fn != NULL;
+}
 
 // Install engine.
 int write_bytes(const wchar_t* path, const void* data, int count);
-int download_to(const wchar_t* url, const wchar_t* dest);
+// Only a complete executable, with the published SHA-256 (hex) when one is
+// given, ever reaches dest; 1 when it did.
+int download_to(const wchar_t* url, const wchar_t* dest, const wchar_t* sha256 = NULL);
 int do_install(bool patch, int choice);
 void do_uninstall();
 void path_add();
 void path_remove();
-// URL-to-file download through the system's client, loaded on first use; 1 on success.
-int url_download_file(const wchar_t* url, const wchar_t* file);
 
 // Release catalogue.
 void load_releases();
