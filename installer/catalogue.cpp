@@ -1,8 +1,11 @@
 // Release catalogue: the list of recent releases and their interpreter downloads.
 #include "kelvo.h"
+#include "http_client.h"
 #include "kelvo_config.h"
 #include "release_scan.h"
 #include "text_util.h"
+
+#include <wchar.h>
 
 namespace {
 
@@ -18,49 +21,34 @@ void to_wide(const unsigned char* bytes, size_t len, wchar_t* dst, int cap) {
     dst[n > 0 ? n : 0] = 0;
 }
 
+
+// The list may take 5 s in all, whatever its host does: the version list
+// then keeps its two fixed entries.
+const http_deadline LIST_DEADLINE = {5000, 5000};
+const wchar_t LIST_HEADERS[] =
+    L"Accept: application/vnd.github+json\r\nX-GitHub-Api-Version: 2022-11-28\r\n";
+
 }  // namespace
 
 void load_releases() {
     ver_count = 0;
-    wchar_t staging[260];
-    DWORD t = GetTempPathW(260, staging);
-    if (t == 0 || t >= 260 || !wappend(staging, 260, L"kelvo-rel.json")) return;
-
-    if (!url_download_file(KELVO_URL_RELEASES, staging)) {
-        DeleteFileW(staging);  // a failed download may still leave a part behind
-        return;
-    }
-    HANDLE file = CreateFileW(staging, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DeleteFileW(staging);
-        return;
-    }
-    LARGE_INTEGER zero = {}, end = {};
-    if (!SetFilePointerEx(file, zero, &end, FILE_END) || !SetFilePointerEx(file, zero, NULL, FILE_BEGIN))
-        end.QuadPart = 0;
     unsigned char* reply = NULL;
-    if (release_reply_size_ok(end.QuadPart))
-        reply = static_cast<unsigned char*>(
-            HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(end.QuadPart) + 1));
-    if (!reply) {
-        CloseHandle(file);
-        DeleteFileW(staging);
+    size_t size = 0;
+    // Only a complete status-200 reply is a release list: an error page may
+    // carry release keys of its own.
+    if (!http_get_memory(KELVO_URL_RELEASES, LIST_HEADERS, RELEASE_REPLY_MAX, LIST_DEADLINE, &reply,
+                         &size))
         return;
-    }
-    const size_t size = static_cast<size_t>(end.QuadPart);
-    // A short read leaves zero bytes behind the part read, where the scan stops.
-    DWORD got = 0;
-    ReadFile(file, reply, static_cast<DWORD>(size), &got, NULL);
-    reply[size] = 0;
-    CloseHandle(file);
-    DeleteFileW(staging);
-
+    // Downloads never go from an https:// host to a plain http:// address.
+    const int https_only = wcsncmp(KELVO_URL_LATEST, L"https://", 8) == 0;
     release_hit hits[RELEASE_MAX];
-    int found = release_scan(reply, size, hits, 0);  // TODO lead: https_only from the web host, digests into sha256
+    int found = release_reply_size_ok(static_cast<long long>(size))
+                    ? release_scan(reply, size, hits, https_only)
+                    : 0;
     for (int i = 0; i < found; ++i) {
         to_wide(reply + hits[i].tag.start, hits[i].tag.len, ver_urls[i].tag, 64);
         to_wide(reply + hits[i].url.start, hits[i].url.len, ver_urls[i].url, 700);
+        to_wide(reply + hits[i].digest.start, hits[i].digest.len, ver_urls[i].sha256, 65);
     }
     ver_count = found;
     HeapFree(GetProcessHeap(), 0, reply);
