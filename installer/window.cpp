@@ -14,6 +14,16 @@ static HWND hMain, hPath, hChkPath, hCombo;
 // The two captions belong to the options page and are shown only there.
 static HWND hCapDir, hCapVer;
 static HFONT fSubtitle, fBody, fSmall, fMono, fIcon;
+
+// What the window is waiting for, if anything. While it waits it goes on
+// painting and ticking; commands that reach it meanwhile are run once the
+// release list is in, and dropped during an install or uninstall.
+enum { WAIT_NONE, WAIT_LIST, WAIT_ACTION };
+static int g_wait = WAIT_NONE;
+static bool g_list_asked;
+static int g_deferred;  // commands queued to run after the release list, in order
+static const UINT WM_LOAD_LIST = WM_APP + 1;
+static const UINT WM_DEFERRED_COMMAND = WM_APP + 2;
 static HBRUSH hbrCard, hbrSurface;
 
 static const COLORREF C_SURFACE = 0xFFFBFE;
@@ -246,12 +256,25 @@ static void show_result(const wchar_t* head, const wchar_t* dir, const wchar_t* 
     set_page(2);
 }
 
+// Clicks and keys given while an install or uninstall ran were meant for a
+// window that no longer shows the same page: none of them may act now.
+static void discard_input() {
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {}
+    while (PeekMessageW(&msg, NULL, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {}
+    while (PeekMessageW(&msg, NULL, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE)) {}
+}
+
 static void install_action() {
     take_directory();
     bool patch = hChkPath && SendMessageW(hChkPath, BM_GETCHECK, 0, 0) == BST_CHECKED;
     int choice = hCombo ? static_cast<int>(SendMessageW(hCombo, CB_GETCURSEL, 0, 0)) : 0;
     if (choice < 0) choice = 0;
-    if (do_install(patch, choice))
+    g_wait = WAIT_ACTION;
+    int ok = do_install(patch, choice);
+    g_wait = WAIT_NONE;
+    discard_input();
+    if (ok)
         show_result(OK_HEAD, APP_DIR, OK_TAIL);
     else
         show_result(FAIL_TEXT, NULL, NULL);
@@ -259,9 +282,27 @@ static void install_action() {
 
 static void uninstall_action() {
     take_directory();
+    g_wait = WAIT_ACTION;
     do_uninstall();
+    g_wait = WAIT_NONE;
+    discard_input();
     show_result(UNINSTALL_TEXT, NULL, NULL);
 }
+
+// The release list is fetched once the window has been painted, so a slow
+// or silent host never keeps the window from appearing. The version list is
+// disabled until then.
+static void load_version_list() {
+    g_wait = WAIT_LIST;
+    load_releases();
+    g_wait = WAIT_NONE;
+    if (!hCombo) return;
+    for (int k = 0; k < ver_count && k < 16; ++k)
+        SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ver_urls[k].tag));
+    SendMessageW(hCombo, CB_SETCURSEL, 2, 0);
+    EnableWindow(hCombo, TRUE);
+}
+
 
 typedef HRESULT(WINAPI* co_init_fn)(void*, DWORD);
 typedef void(WINAPI* co_void_fn)();
@@ -311,6 +352,12 @@ static void run_command(int id) {
     }
 }
 
+static void command(int id) {
+    // A command runs only from the page that shows its button, so nothing
+    // queued behind an install can start another one.
+    if (g_wait == WAIT_NONE && (button_pages(id) >> g_page & 1)) run_command(id);
+}
+
 static HWND child(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
                   int h, int id) {
     return CreateWindowExW(0, cls, text, style, x, y, w, h, hMain,
@@ -349,10 +396,8 @@ static void build(HWND hwnd) {
 
     SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Вбудована (офлайн)"));
     SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Остання з GitHub"));
-    load_releases();
-    for (int k = 0; k < ver_count && k < 16; ++k)
-        SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ver_urls[k].tag));
-    SendMessageW(hCombo, CB_SETCURSEL, 2, 0);
+    g_list_asked = false;  // the release tags follow after the first paint
+    EnableWindow(hCombo, FALSE);
 
     for (const auto& b : BUTTONS)
         child(L"BUTTON", b.text, WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, b.x, b.y, b.w, b.h, b.id);
@@ -396,8 +441,27 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         HDC dc = BeginPaint(hwnd, &ps);
         if (dc) paint_client(dc);  // sets the transparent background itself
         EndPaint(hwnd, &ps);
+        if (!g_list_asked) {
+            g_list_asked = true;
+            PostMessageW(hwnd, WM_LOAD_LIST, 0, 0);
+        }
         return 0;
     }
+    case WM_LOAD_LIST:
+        load_version_list();
+        return 0;
+    case WM_DEFERRED_COMMAND:
+        if (g_deferred > 0) --g_deferred;
+        command(LOWORD(wParam));
+        return 0;
+    case WM_CLOSE:
+        // Closing waits until the wait is over (a send from another thread
+        // can arrive in the middle of it).
+        if (g_wait != WAIT_NONE) {
+            PostMessageW(hwnd, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        break;
     case WM_PRINTCLIENT:
         paint_client(reinterpret_cast<HDC>(wParam));
         return 0;
@@ -413,7 +477,13 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_COMMAND: {
         int id = LOWORD(wParam);
-        if (id >= ID_NEXT && id <= ID_BROWSE) run_command(id);
+        if (id < ID_NEXT || id > ID_BROWSE) break;
+        if (g_wait == WAIT_LIST || g_deferred) {
+            ++g_deferred;
+            PostMessageW(hwnd, WM_DEFERRED_COMMAND, wParam, 0);
+            return 0;
+        }
+        command(id);
         break;
     }
     case WM_TIMER:

@@ -81,6 +81,9 @@ setup_window open_window(const std::wstring& name) {
     s.dir = s.local + L"\\Kelvo";
     s.p = start(loopback_setup_exe(), L"", {{L"LOCALAPPDATA", s.local.c_str()}});
     if (s.p.started()) s.w = wait_window(s.p.id(), L"KelvoSetup", 30000);
+    // The release list is fetched after the window shows; the version list is
+    // enabled once it has been (at most 5 s).
+    for (int i = 0; s.w && i < 400 && !IsWindowEnabled(s.combo()); ++i) Sleep(25);
     ++g_windows;
     return s;
 }
@@ -284,7 +287,7 @@ TEST(Gui, InstallFlows) {
         http_server server(test_port());
         ASSERT_TRUE(server.listening());
         std::string site = "http://127.0.0.1:" + std::to_string(test_port());
-        std::string body = "[", bytes = "MZ served 2.16 interpreter";
+        std::string body = "[", bytes = payload(L"embedded\\kelvo.exe") + "served 2.16 interpreter";
         for (const char* tag : {"2.16", "2.15"})
             body += std::string(body.size() > 1 ? "," : "") + "{\"tag_name\":\"" + tag +
                     "\",\"assets\":[{\"name\":\"kelvo.exe\",\"browser_download_url\":\"" + site +
