@@ -258,9 +258,11 @@ static void install_action() {
 }
 
 static void uninstall_action() {
+    // A program still running keeps its file: say so rather than claim success.
+    static const wchar_t NOT_FINISHED[] =
+        L"✗  Видалення не завершено.\nЗакрийте kelvo та KelvoIDE і повторіть видалення.";
     take_directory();
-    do_uninstall();
-    show_result(UNINSTALL_TEXT, NULL, NULL);
+    show_result(do_uninstall() ? UNINSTALL_TEXT : NOT_FINISHED, NULL, NULL);
 }
 
 typedef HRESULT(WINAPI* co_init_fn)(void*, DWORD);
