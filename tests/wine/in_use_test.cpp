@@ -460,7 +460,7 @@ TEST_F(InUse, DownloadOverRunningInterpreterBehavesAsTheBuiltIn) {
         EXPECT_EQ(got, 0);
         EXPECT_EQ(server.hits(LATEST), 2);
         EXPECT_TRUE(file(EXE) == running_bytes(INTERPRETER)) << "the running interpreter was not put back";
-        EXPECT_FALSE(exists(EXE_OLD)) << "the .old of the first run was not cleared, or a new one left";
+        EXPECT_FALSE(exists(EXE_OLD)) << "a .old was left beside the interpreter put back";
         EXPECT_EQ(names_in(L"T:\\tmp"), std::vector<std::wstring>{}) << "a staging file was left";
         EXPECT_TRUE(interp.unharmed());
         EXPECT_TRUE(interp.stop());
