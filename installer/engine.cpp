@@ -36,6 +36,30 @@ int program_path(wchar_t* out, const wchar_t* name) {
     return wcopy(out, 260, APP_DIR) && wappend(out, 260, L"\\") && wappend(out, 260, name);
 }
 
+// The names the programs are installed under, then the names a program still
+// running during an update was moved aside to.
+const wchar_t* const PROGRAM_NAMES[4] = {L"kelvo.exe", L"KelvoIDE.exe", L"kelvo.exe.old",
+                                         L"KelvoIDE.exe.old"};
+
+// Deletes the named programs that are not running, then reports whether any
+// of them is still there (a folder of such a name is not a program).
+int remove_programs(int first, int last) {
+    int left = 0;
+    for (int i = first; i <= last; ++i) {
+        wchar_t path[260];
+        if (!program_path(path, PROGRAM_NAMES[i])) continue;  // too long to exist
+        DWORD attr = GetFileAttributesW(path);
+        if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        // A read-only program moved aside would otherwise never go.
+        if (i >= 2 && (attr & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path);
+        attr = GetFileAttributesW(path);
+        if (attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY)) left = 1;
+    }
+    return left;
+}
+
 void announce_environment() {
     SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
                         reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG, 4000, NULL);
@@ -114,6 +138,24 @@ HMODULE load_system_library(const wchar_t* name) {
     return LoadLibraryExW(name, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
+int place_file(const wchar_t* staging, const wchar_t* target) {
+    if (MoveFileExW(staging, target, MOVEFILE_REPLACE_EXISTING)) return 1;
+    // A running program's file cannot be replaced or deleted, but it can be
+    // renamed: move it aside within the directory and the new file can take
+    // its name while the program goes on from the old one.
+    DWORD err = GetLastError();
+    if (err != ERROR_SHARING_VIOLATION && err != ERROR_ACCESS_DENIED) return 0;
+    DWORD attr = GetFileAttributesW(target);
+    if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    wchar_t aside[260];
+    if (!wcopy(aside, 260, target) || !wappend(aside, 260, L".old")) return 0;
+    // Replacing fails when the .old is itself still running: the target stays.
+    if (!MoveFileExW(target, aside, MOVEFILE_REPLACE_EXISTING)) return 0;
+    if (MoveFileExW(staging, target, 0)) return 1;  // the name is free now
+    MoveFileExW(aside, target, 0);  // the user keeps the program that was there
+    return 0;
+}
+
 int write_bytes(const wchar_t* path, const void* data, int count) {
     // Write beside the target and move over it only when every byte landed, so
     // a full disk or a running program never costs the user the old file. The
@@ -132,7 +174,7 @@ int write_bytes(const wchar_t* path, const void* data, int count) {
         ok = count >= 0 && WriteFile(file.h, data, static_cast<DWORD>(count), &written, NULL) &&
              written == static_cast<DWORD>(count);
     }
-    if (ok) ok = MoveFileExW(staging, path, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    if (ok) ok = place_file(staging, path);
     if (!ok) DeleteFileW(staging);
     return ok;
 }
@@ -158,7 +200,7 @@ int download_to(const wchar_t* url, const wchar_t* dest, const wchar_t* sha256) 
         DeleteFileW(staging);
         return 0;
     }
-    int moved = MoveFileExW(staging, dest, MOVEFILE_REPLACE_EXISTING) ? 1 : 0;
+    int moved = place_file(staging, dest);
     if (!moved) DeleteFileW(staging);
     SetFileAttributesW(dest, FILE_ATTRIBUTE_NORMAL);
     return moved;
@@ -169,6 +211,7 @@ int do_install(bool patch, int choice) {
     // Refuse a directory whose program paths would not fit before creating anything.
     if (!program_path(exe, L"kelvo.exe") || !program_path(ide, L"KelvoIDE.exe")) return 0;
     if (!CreateDirectoryW(APP_DIR, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
+    remove_programs(2, 3);  // what earlier updates moved aside, once it has ended
 
     int placed = 0;
     if (choice <= 0) {
@@ -197,14 +240,15 @@ int do_install(bool patch, int choice) {
     return 1;
 }
 
-void do_uninstall() {
+int do_uninstall() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript");
     path_remove();
-    wchar_t exe[260], ide[260];
-    if (program_path(exe, L"kelvo.exe")) DeleteFileW(exe);
-    if (program_path(ide, L"KelvoIDE.exe")) DeleteFileW(ide);
+    // A running program's file cannot be deleted; it stays where the user
+    // knows it, and the caller is told the uninstall is not finished.
+    int left = remove_programs(0, 3);
     RemoveDirectoryW(APP_DIR);
+    return left ? 0 : 1;
 }
 
 void path_add() {

@@ -33,8 +33,13 @@ int write_bytes(const wchar_t* path, const void* data, int count);
 // Only a complete executable, with the published SHA-256 (hex) when one is
 // given, ever reaches dest; 1 when it did.
 int download_to(const wchar_t* url, const wchar_t* dest, const wchar_t* sha256 = NULL);
+// Puts a complete staging file in place of target; a target in use is first
+// renamed aside to "<target>.old". 1 when the staging file now stands at
+// target; on 0 the staging file is left for the caller and target kept.
+int place_file(const wchar_t* staging, const wchar_t* target);
 int do_install(bool patch, int choice);
-void do_uninstall();
+// 1 when none of the programs (nor a copy moved aside) is left in the directory.
+int do_uninstall();
 void path_add();
 void path_remove();
 

@@ -88,8 +88,7 @@ int wmain() {
         if (wcscmp(arg, L"--install") == 0) {
             code = do_install(true, 0) ? 0 : 1;
         } else if (wcscmp(arg, L"--uninstall") == 0) {
-            do_uninstall();
-            code = 0;
+            code = do_uninstall() ? 0 : 1;
         } else if (wcscmp(arg, L"--version") == 0) {
             print_version();
             code = 0;

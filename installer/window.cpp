@@ -281,12 +281,15 @@ static void install_action() {
 }
 
 static void uninstall_action() {
+    // A program still running keeps its file: say so rather than claim success.
+    static const wchar_t NOT_FINISHED[] =
+        L"✗  Видалення не завершено.\nЗакрийте kelvo та KelvoIDE і повторіть видалення.";
     take_directory();
     g_wait = WAIT_ACTION;
-    do_uninstall();
+    int complete = do_uninstall();
     g_wait = WAIT_NONE;
     discard_input();
-    show_result(UNINSTALL_TEXT, NULL, NULL);
+    show_result(complete ? UNINSTALL_TEXT : NOT_FINISHED, NULL, NULL);
 }
 
 // The release list is fetched once the window has been painted, so a slow
