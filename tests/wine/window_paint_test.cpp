@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "frames.h"
+#include "frames96.h"
 #include "harness.h"
 #include "kelvo.h"
 
@@ -388,4 +390,34 @@ TEST(Window, ButtonsNormalAndPressedAndNothingLeaks) {
     if (gdi_before) EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
     if (user_before) EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
     DestroyWindow(w);
+}
+
+// Frames of every page, a few ticks, buttons normal and pressed, against the
+// ones recorded from the window before it learned about display scaling (see
+// tests/data/README.md). KELVO_RECORD_FRAMES=FILE writes them anew instead.
+TEST(Window, FramesAt96DpiAreTheRecordedOnes) {
+    HWND w = make_window();
+    ASSERT_TRUE(w);
+    std::vector<frames::frame> got;
+    for (const frames::kind& s : frames::KINDS) got.push_back(frames::render(w, s));
+    DestroyWindow(w);
+    const std::wstring record = env(L"KELVO_RECORD_FRAMES");
+    if (!record.empty()) {
+        ASSERT_TRUE(write_file(record, frames::encode(got)));
+        GTEST_SKIP() << "frames written to " << utf8(record);
+    }
+    std::vector<frames::frame> want;
+    ASSERT_TRUE(frames::decode(frames96, sizeof frames96, &want));
+    ASSERT_EQ(want.size(), got.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        const frames::frame &g = got[i], &k = want[i];
+        EXPECT_EQ(g.name, k.name);
+        ASSERT_EQ(g.width, k.width) << k.name;
+        ASSERT_EQ(g.height, k.height) << k.name;
+        size_t differ = 0, first = 0;
+        for (size_t p = 0; p < g.px.size(); ++p)
+            if (g.px[p] != k.px[p] && !differ++) first = p;
+        EXPECT_EQ(differ, 0u) << k.name << ": first difference at x " << first % k.width
+                              << " y " << first / k.width;
+    }
 }
