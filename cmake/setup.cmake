@@ -115,9 +115,14 @@ function(kelvo_add_setup target api web repo)
   target_link_libraries(${target} PRIVATE ${target}-units)
 endfunction()
 
-# Manifest (asInvoker, Windows 10/11) and version record, linked into each setup program.
+# Manifest (asInvoker, Windows 10/11), icon and
+# version record, linked into each setup program. The files the script names
+# are not seen by the resource compiler's dependency scan.
 enable_language(RC)
 set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
+set(KELVO_SETUP_RESOURCE_FILES ${CMAKE_SOURCE_DIR}/installer/setup.manifest
+    ${CMAKE_SOURCE_DIR}/installer/kelvo.ico)
+set_source_files_properties(${KELVO_SETUP_RESOURCES} PROPERTIES OBJECT_DEPENDS "${KELVO_SETUP_RESOURCE_FILES}")
 kelvo_add_setup(kelvo-setup "${KELVO_GITHUB_API}" "${KELVO_GITHUB_WEB}" "${KELVO_GITHUB_REPO}")
 add_custom_command(TARGET kelvo-setup POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E echo "kelvo-setup.exe built; size and payload: see bench/size.sh"
