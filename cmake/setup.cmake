@@ -115,7 +115,7 @@ function(kelvo_add_setup target api web repo)
   target_link_libraries(${target} PRIVATE ${target}-units)
 endfunction()
 
-# Manifest (asInvoker, Windows 10/11), icon and
+# Manifest (asInvoker, per-monitor DPI awareness, Windows 10/11), icon and
 # version record, linked into each setup program. The files the script names
 # are not seen by the resource compiler's dependency scan.
 enable_language(RC)

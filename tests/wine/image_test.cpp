@@ -1,7 +1,7 @@
 // The built kelvo-setup.exe as a file: a 64-bit GUI program without a link
 // timestamp that imports only system libraries, and whose resources declare
-// that it never asks for elevation, name the product and its version, and
-// hold its icon in eight sizes.
+// that it never asks for elevation and scales itself per monitor, name the
+// product and its version, and hold its icon in eight sizes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,6 +107,13 @@ TEST(Image, ManifestAndVersionResource) {
         << "Windows 10/11 not declared";
     EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos)
         << "visual styles are not asked for";
+    // Per-monitor awareness, each word in the namespace that defines it.
+    for (const char* setting :
+         {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+          "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+          "PerMonitorV2, PerMonitor</dpiAwareness>",
+          "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">", "<windowsSettings>"})
+        EXPECT_NE(manifest.find(setting), std::string::npos) << setting;
 
     DWORD handle = 0, size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
     ASSERT_GT(size, 0u);
