@@ -94,8 +94,8 @@ set(KELVO_SYSTEM_LIBS user32 gdi32 advapi32 shell32)
 enable_language(RC)
 set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
 
-# One setup program per address set: the product, and the tests' loopback build.
-function(kelvo_add_setup target api web repo)
+# The units compiled for one address set (library TARGET-units).
+function(kelvo_add_units target api web repo)
   set(KELVO_URL_LATEST "${web}/${repo}/releases/latest/download/kelvo.exe")
   set(KELVO_URL_RELEASES "${api}/repos/${repo}/releases?per_page=12")
   set(KELVO_URL_REPO_PAGE "${web}/${repo}")
@@ -106,15 +106,25 @@ function(kelvo_add_setup target api web repo)
   target_include_directories(${target}-units PUBLIC installer ${KELVO_GEN} ${KELVO_GEN}/${target})
   target_compile_options(${target}-units PRIVATE ${KELVO_COMPILE_FLAGS})
   target_link_libraries(${target}-units PUBLIC kelvo_pure ${KELVO_SYSTEM_LIBS})
+endfunction()
+
+# One setup program per address set: the product, and the tests' loopback build.
+function(kelvo_add_setup target api web repo)
+  kelvo_add_units(${target} "${api}" "${web}" "${repo}")
   add_executable(${target} WIN32 installer/main.cpp ${KELVO_SETUP_RESOURCES})
   target_compile_options(${target} PRIVATE ${KELVO_COMPILE_FLAGS})
   target_link_options(${target} PRIVATE ${KELVO_LINK_FLAGS})
   target_link_libraries(${target} PRIVATE ${target}-units)
 endfunction()
 
-# Manifest (asInvoker, Windows 10/11) and version record, linked into each setup program.
+# Manifest (asInvoker, per-monitor DPI awareness, Windows 10/11), icon and
+# version record, linked into each setup program. The files the script names
+# are not seen by the resource compiler's dependency scan.
 enable_language(RC)
 set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
+set(KELVO_SETUP_RESOURCE_FILES ${CMAKE_SOURCE_DIR}/installer/setup.manifest
+    ${CMAKE_SOURCE_DIR}/installer/kelvo.ico)
+set_source_files_properties(${KELVO_SETUP_RESOURCES} PROPERTIES OBJECT_DEPENDS "${KELVO_SETUP_RESOURCE_FILES}")
 kelvo_add_setup(kelvo-setup "${KELVO_GITHUB_API}" "${KELVO_GITHUB_WEB}" "${KELVO_GITHUB_REPO}")
 add_custom_command(TARGET kelvo-setup POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E echo "kelvo-setup.exe built; size and payload: see bench/size.sh"
@@ -123,6 +133,9 @@ add_custom_command(TARGET kelvo-setup POST_BUILD
 if(KELVO_TESTS)
   kelvo_add_setup(kelvo-setup-loopback "http://127.0.0.1:${KELVO_TEST_PORT}"
                   "http://127.0.0.1:${KELVO_TEST_PORT}" "${KELVO_GITHUB_REPO}")
+  # Painted frames show the repository address in the footer: these units
+  # carry one that no configuration changes (nothing listens on port 1).
+  kelvo_add_units(kelvo-frames "http://127.0.0.1:1" "http://127.0.0.1:1" "kelvo-lang/kelvo")
   add_subdirectory(tests/wine)
   # Figures of the window under Wine (bench/window.sh); not part of the default build.
   add_executable(window_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/window_bench.cpp)

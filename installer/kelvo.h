@@ -49,6 +49,12 @@ void load_releases();
 // Setup window.
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void set_page(int page);
+// Registers the window class (with the program's icon) and creates the main
+// window, sized for the display's scaling; NULL when it cannot be created.
+HWND create_main_window(HINSTANCE inst);
+// Shown every queued message before the dialog keyboard handling: keys that
+// move the focus or act make the focused button show its ring, a click hides it.
+void note_input(const MSG* msg);
 
 // Window state and drawing, reachable for painting into any drawing context
 // (a memory bitmap in the tests, WM_PRINTCLIENT).

@@ -55,22 +55,15 @@ static void print_path() {
 }
 
 static int run_window() {
-    HINSTANCE inst = GetModuleHandleW(NULL);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = WndProc;
-    wc.hInstance = inst;
-    wc.hCursor = LoadCursorW(NULL, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = L"KelvoSetup";
-    RegisterClassW(&wc);
-    HWND hwnd = CreateWindowExW(0, L"KelvoSetup", L"Келво — Встановлення",
-                                WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                                CW_USEDEFAULT, 486, 458, NULL, NULL, inst, NULL);
+    HWND hwnd = create_main_window(GetModuleHandleW(NULL));
     if (!hwnd) return 1;
     ShowWindow(hwnd, SW_SHOW);
     UpdateWindow(hwnd);
     MSG msg;
     while (GetMessageW(&msg, NULL, 0, 0) > 0) {
+        // Tab, Enter, Esc and Space as in a dialog box.
+        note_input(&msg);
+        if (IsDialogMessageW(hwnd, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -14,6 +14,7 @@ static HWND hMain, hPath, hChkPath, hCombo;
 // The two captions belong to the options page and are shown only there.
 static HWND hCapDir, hCapVer;
 static HFONT fSubtitle, fBody, fSmall, fMono, fIcon;
+static HFONT* const FONTS[5] = {&fSubtitle, &fBody, &fSmall, &fMono, &fIcon};
 
 // What the window is waiting for, if anything. While it waits it goes on
 // painting and ticking; commands that reach it meanwhile are run once the
@@ -25,6 +26,26 @@ static int g_deferred;  // commands queued to run after the release list, in ord
 static const UINT WM_LOAD_LIST = WM_APP + 1;
 static const UINT WM_DEFERRED_COMMAND = WM_APP + 2;
 static HBRUSH hbrCard, hbrSurface;
+// The control that gets the focus back when the window is activated again.
+static HWND hFocus;
+
+// Every layout number below is in 96-DPI units; px() converts one for the
+// window's current DPI where it meets the platform, and nowhere else.
+static int g_dpi = 96;
+static int px(int v) { return MulDiv(v, g_dpi, 96); }
+
+// Set by keys that move the focus or act, cleared by a mouse click: only then
+// does the focused button show its ring (Wine never reports keyboard cues,
+// and Windows' cues would show one at start).
+static bool g_keys = false;
+
+// Every child with its rectangle in 96-DPI units, to lay it out again when
+// the DPI changes.
+static struct {
+    HWND w;
+    int x, y, cx, cy;
+} placed[12];
+static int placed_count = 0;
 
 static const COLORREF C_SURFACE = 0xFFFBFE;
 static const COLORREF C_CARD = 0xF7F2FA;
@@ -42,6 +63,12 @@ static const COLORREF C_PRIMARY_TEXT = 0xFFFFFF;
 
 enum { ID_NEXT = 1001, ID_BACK, ID_CLOSE, ID_INSTALL, ID_UPDATE, ID_UNINSTALL, ID_BROWSE };
 static const int ids[7] = {ID_NEXT, ID_BACK, ID_CLOSE, ID_INSTALL, ID_UPDATE, ID_UNINSTALL, ID_BROWSE};
+
+// The page's primary command: Enter runs it when no command button has the
+// focus, and its button takes the focus when the page is shown.
+static int primary_id(int page) {
+    return page == 0 ? ID_NEXT : page == 1 ? ID_INSTALL : ID_CLOSE;
+}
 
 // Owner-drawn buttons, in creation order. Update has a place of its own above
 // Install, so no two buttons of the options page cover each other.
@@ -125,7 +152,7 @@ void round_fill(HDC dc, int left, int top, int right, int bottom, COLORREF colou
 }
 
 static void draw_text(HDC dc, const wchar_t* text, int l, int t, int r, int b, UINT flags) {
-    RECT rc = {l, t, r, b};
+    RECT rc = {px(l), px(t), px(r), px(b)};
     DrawTextW(dc, text, -1, &rc, flags);
 }
 
@@ -159,10 +186,11 @@ void paint_client(HDC dc) {
     SetTextColor(dc, C_MUTED);
     draw_text(dc, line, 24, 54, 460, 72, SINGLE);
 
-    HPEN pen = CreatePen(PS_SOLID, 1, C_RULE);
+    int pen_width = px(1);
+    HPEN pen = CreatePen(PS_SOLID, pen_width < 1 ? 1 : pen_width, C_RULE);
     HGDIOBJ old_pen = SelectObject(dc, pen);
-    MoveToEx(dc, 24, 76, NULL);
-    LineTo(dc, 456, 76);
+    MoveToEx(dc, px(24), px(76), NULL);
+    LineTo(dc, px(456), px(76));
     SelectObject(dc, old_pen);
     DeleteObject(pen);
 
@@ -171,7 +199,7 @@ void paint_client(HDC dc) {
         SelectObject(dc, fBody);
         draw_text(dc, WELCOME, 38, 92, 450, 330, WRAPPED);
     } else if (g_page == 1) {
-        round_fill(dc, 24, 86, 456, 275, C_CARD, 12);
+        round_fill(dc, px(24), px(86), px(456), px(275), C_CARD, px(12));
     } else {
         SetTextColor(dc, C_MARK);
         SelectObject(dc, fIcon);
@@ -201,9 +229,19 @@ void draw_button(const DRAWITEMSTRUCT* item) {
     COLORREF fill = secondary ? (pressed ? C_SECONDARY_PRESSED : C_SECONDARY)
                               : (pressed ? C_BRAND_PRESSED : C_BRAND);
     const RECT& r = item->rcItem;
-    round_fill(item->hDC, r.left, r.top, r.right, r.bottom, fill, 10);
+    round_fill(item->hDC, r.left, r.top, r.right, r.bottom, fill, px(10));
+    if (g_keys && (item->itemState & ODS_FOCUS)) {
+        // The focus ring: the button's own outline, 2 pixels at 96 DPI.
+        int width = px(2);
+        HBRUSH ring = CreateSolidBrush(C_BODY);
+        HRGN rgn = CreateRoundRectRgn(r.left, r.top, r.right + 1, r.bottom + 1, 2 * px(10),
+                                      2 * px(10));
+        if (ring && rgn) FrameRgn(item->hDC, rgn, ring, width, width);
+        if (rgn) DeleteObject(rgn);
+        if (ring) DeleteObject(ring);
+    }
 
-    HFONT font = make_font(14, 600, L"Segoe UI");
+    HFONT font = make_font(px(14), 600, L"Segoe UI");
     HGDIOBJ old_font = SelectObject(item->hDC, font);
     SetBkMode(item->hDC, TRANSPARENT);
     SetTextColor(item->hDC, secondary ? C_SECONDARY_TEXT : C_PRIMARY_TEXT);
@@ -232,6 +270,10 @@ void set_page(int page) {
         HWND child = hMain ? GetDlgItem(hMain, id) : NULL;
         show_if(child, (button_pages(id) >> page & 1) != 0);
     }
+    // The page's primary button takes the focus; an inactive window gives it
+    // when it is activated.
+    hFocus = hMain ? GetDlgItem(hMain, primary_id(page)) : NULL;
+    if (hFocus && GetActiveWindow() == hMain) SetFocus(hFocus);
     if (hMain) {
         InvalidateRect(hMain, NULL, TRUE);
         UpdateWindow(hMain);
@@ -363,38 +405,182 @@ static void command(int id) {
 
 static HWND child(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
                   int h, int id) {
-    return CreateWindowExW(0, cls, text, style, x, y, w, h, hMain,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                           GetModuleHandleW(NULL), NULL);
+    HWND made = CreateWindowExW(0, cls, text, style, px(x), px(y), px(w), px(h), hMain,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                GetModuleHandleW(NULL), NULL);
+    if (made && placed_count < 12) {
+        placed[placed_count].w = made;
+        placed[placed_count].x = x;
+        placed[placed_count].y = y;
+        placed[placed_count].cx = w;
+        placed[placed_count].cy = h;
+        ++placed_count;
+    }
+    return made;
 }
 
 static void set_body_font(HWND w) {
     SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(fBody), TRUE);
 }
 
+static void make_fonts() {
+    fSubtitle = make_font(px(14), 400, L"Segoe UI");
+    fBody = make_font(px(13), 400, L"Segoe UI");
+    fSmall = make_font(px(10), 400, L"Segoe UI");
+    fMono = make_font(px(13), 400, L"Consolas");
+    fIcon = make_font(px(42), 700, L"Segoe UI Variable Display");
+}
+
+typedef UINT(WINAPI* dpi_of_window_fn)(HWND);
+typedef UINT(WINAPI* dpi_of_system_fn)();
+typedef BOOL(WINAPI* adjust_for_dpi_fn)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+// The DPI functions arrived with Windows 10 version 1607; user32 is loaded
+// already, so they are looked up there, and older systems get the system DPI.
+static FARPROC user32_proc(const char* name) {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? GetProcAddress(user32, name) : NULL;
+}
+
+static int system_dpi() {
+    dpi_of_system_fn of_system = reinterpret_cast<dpi_of_system_fn>(
+        reinterpret_cast<void*>(user32_proc("GetDpiForSystem")));
+    int dpi = of_system ? static_cast<int>(of_system()) : 0;
+    if (dpi <= 0) {
+        HDC screen = GetDC(NULL);
+        if (screen) {
+            dpi = GetDeviceCaps(screen, LOGPIXELSY);
+            ReleaseDC(NULL, screen);
+        }
+    }
+    return dpi > 0 ? dpi : 96;
+}
+
+static int window_dpi(HWND w) {
+    dpi_of_window_fn of_window = reinterpret_cast<dpi_of_window_fn>(
+        reinterpret_cast<void*>(user32_proc("GetDpiForWindow")));
+    int dpi = of_window ? static_cast<int>(of_window(w)) : 0;
+    return dpi > 0 ? dpi : system_dpi();
+}
+
+static const DWORD MAIN_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+static void add_frame(RECT* r, int dpi) {
+    adjust_for_dpi_fn adjust = reinterpret_cast<adjust_for_dpi_fn>(
+        reinterpret_cast<void*>(user32_proc("AdjustWindowRectExForDpi")));
+    if (!adjust || !adjust(r, MAIN_STYLE, FALSE, 0, static_cast<UINT>(dpi)))
+        AdjustWindowRectEx(r, MAIN_STYLE, FALSE, 0);
+}
+
+// Outer size at a DPI: the client area that the 486 x 458 frame has at 96 DPI,
+// scaled, inside the frame of that DPI.
+static SIZE frame_size(int dpi) {
+    RECT frame96 = {0, 0, 0, 0};
+    add_frame(&frame96, 96);
+    RECT r = {0, 0, MulDiv(486 - (frame96.right - frame96.left), dpi, 96),
+              MulDiv(458 - (frame96.bottom - frame96.top), dpi, 96)};
+    add_frame(&r, dpi);
+    SIZE size = {r.right - r.left, r.bottom - r.top};
+    return size;
+}
+
+HWND create_main_window(HINSTANCE inst) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = inst;
+    // Shared icons of the standard sizes: the system owns and frees them.
+    wc.hIcon = LoadIconW(inst, MAKEINTRESOURCEW(1));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    wc.hCursor = LoadCursorW(NULL, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"KelvoSetup";
+    RegisterClassExW(&wc);
+    // Sized for the system DPI; the create handler corrects it when the
+    // window opens on a monitor of another.
+    SIZE size = frame_size(system_dpi());
+    return CreateWindowExW(0, L"KelvoSetup", L"Келво — Встановлення", MAIN_STYLE, CW_USEDEFAULT,
+                           CW_USEDEFAULT, size.cx, size.cy, NULL, NULL, inst, NULL);
+}
+
+// Gives the window the outer size of its DPI, where it stands.
+static void fit_frame() {
+    SIZE size = frame_size(g_dpi);
+    RECT outer;
+    if (GetWindowRect(hMain, &outer) &&
+        (outer.right - outer.left != size.cx || outer.bottom - outer.top != size.cy))
+        SetWindowPos(hMain, NULL, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Takes a new DPI: fonts made anew, children moved, and the rectangle the
+// system suggests (the size of that DPI where none is given).
+static void rescale(int dpi, const RECT* suggested) {
+    g_dpi = dpi;
+    HFONT old[5];
+    for (int i = 0; i < 5; ++i) old[i] = *FONTS[i];
+    make_fonts();
+    HWND bodied[3] = {hPath, hChkPath, hCombo};
+    for (HWND w : bodied)
+        if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(fBody), TRUE);
+    for (HFONT f : old)
+        if (f) DeleteObject(f);
+    for (int i = 0; i < placed_count; ++i)
+        SetWindowPos(placed[i].w, NULL, px(placed[i].x), px(placed[i].y), px(placed[i].cx),
+                     px(placed[i].cy), SWP_NOZORDER | SWP_NOACTIVATE);
+    if (suggested)
+        SetWindowPos(hMain, NULL, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    else
+        fit_frame();
+    InvalidateRect(hMain, NULL, TRUE);
+}
+
+void note_input(const MSG* msg) {
+    bool key = false, click = false;
+    switch (msg->message) {
+    case WM_KEYDOWN:
+        key = msg->wParam == VK_TAB || msg->wParam == VK_RETURN || msg->wParam == VK_SPACE ||
+              (msg->wParam >= VK_LEFT && msg->wParam <= VK_DOWN);
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        click = true;
+        break;
+    }
+    if ((!key && !click) || key == g_keys) return;
+    g_keys = key;
+    // The focused button draws itself again, with or without its ring.
+    HWND focus = GetFocus();
+    if (focus && hMain && IsChild(hMain, focus)) InvalidateRect(focus, NULL, FALSE);
+}
+
 typedef HRESULT(WINAPI* dwm_set_fn)(HWND, DWORD, const void*, DWORD);
 
 static void build(HWND hwnd) {
     hMain = hwnd;
-    fSubtitle = make_font(14, 400, L"Segoe UI");
-    fBody = make_font(13, 400, L"Segoe UI");
-    fSmall = make_font(10, 400, L"Segoe UI");
-    fMono = make_font(13, 400, L"Consolas");
-    fIcon = make_font(42, 700, L"Segoe UI Variable Display");
+    g_dpi = window_dpi(hwnd);
+    make_fonts();
     hbrCard = CreateSolidBrush(C_CARD);
     hbrSurface = CreateSolidBrush(C_SURFACE);
 
     const DWORD shown = WS_CHILD | WS_VISIBLE;
     hCapDir = child(L"STATIC", L"Каталог встановлення:", shown, 44, 108, 340, 20, 0);
-    hPath = child(L"EDIT", APP_DIR, shown | WS_BORDER | ES_AUTOHSCROLL, 44, 130, 310, 28, 0);
+    hPath = child(L"EDIT", APP_DIR, shown | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 44, 130, 310,
+                  28, 0);
     set_body_font(hPath);
-    child(L"BUTTON", L"Огляд...", shown | BS_PUSHBUTTON, 362, 130, 78, 28, ID_BROWSE);
+    child(L"BUTTON", L"Огляд...", shown | WS_TABSTOP | BS_PUSHBUTTON, 362, 130, 78, 28, ID_BROWSE);
     hChkPath = child(L"BUTTON", L"Патчити PATH — запуск з будь-якого терміналу",
                      shown | WS_TABSTOP | BS_AUTOCHECKBOX, 44, 170, 380, 24, 0);
     set_body_font(hChkPath);
     SendMessageW(hChkPath, BM_SETCHECK, BST_CHECKED, 0);
     hCapVer = child(L"STATIC", L"Версія:", shown, 44, 200, 340, 18, 0);
-    hCombo = child(L"COMBOBOX", NULL, shown | WS_VSCROLL | CBS_DROPDOWNLIST, 44, 222, 330, 220, 0);
+    hCombo = child(L"COMBOBOX", NULL, shown | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 44, 222,
+                   330, 220, 0);
     set_body_font(hCombo);
 
     SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Вбудована (офлайн)"));
@@ -414,20 +600,22 @@ static void build(HWND hwnd) {
         DWORD round = 2;  // DWMWCP_ROUND
         if (set_attr) set_attr(hwnd, 33, &round, sizeof round);  // DWMWA_WINDOW_CORNER_PREFERENCE
     }
+    fit_frame();  // created for the system DPI; the monitor it opened on may have another
     set_page(0);
 }
 
 static void release() {
     if (hMain) KillTimer(hMain, 1);
-    HFONT* fonts[5] = {&fSubtitle, &fBody, &fSmall, &fMono, &fIcon};
-    for (HFONT* f : fonts) {
+    for (HFONT* f : FONTS) {
         if (*f) DeleteObject(*f);
         *f = NULL;
     }
     if (hbrCard) DeleteObject(hbrCard);
     if (hbrSurface) DeleteObject(hbrSurface);
     hbrCard = hbrSurface = NULL;
-    hMain = hPath = hChkPath = hCombo = hCapDir = hCapVer = NULL;
+    hMain = hPath = hChkPath = hCombo = hCapDir = hCapVer = hFocus = NULL;
+    placed_count = 0;
+    g_keys = false;
 }
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -480,6 +668,10 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_COMMAND: {
         int id = LOWORD(wParam);
+        if (id == IDCANCEL) {  // Esc: as the close box
+            SendMessageW(hwnd, WM_CLOSE, 0, 0);
+            break;
+        }
         if (id < ID_NEXT || id > ID_BROWSE) break;
         if (g_wait == WAIT_LIST || g_deferred) {
             ++g_deferred;
@@ -489,6 +681,25 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         command(id);
         break;
     }
+    case DM_GETDEFID: {
+        // Enter presses the focused command button, or else the page's primary one.
+        HWND focus = GetFocus();
+        int id = focus && GetParent(focus) == hwnd ? GetDlgCtrlID(focus) : 0;
+        if (id < ID_NEXT || id > ID_BROWSE) id = primary_id(g_page);
+        return MAKELRESULT(id, DC_HASDEFID);
+    }
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(hwnd, focus)) hFocus = focus;
+        } else if (!HIWORD(wParam) && hFocus && (GetWindowLongW(hFocus, GWL_STYLE) & WS_VISIBLE)) {
+            SetFocus(hFocus);
+            return 0;
+        }
+        break;
+    case WM_DPICHANGED:
+        rescale(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_TIMER:
         g_anim = bg_next_tick(g_anim);
         InvalidateRect(hwnd, NULL, TRUE);

@@ -7,6 +7,7 @@
 #   KELVO_WINE_TEMPLATE  booted prefix copied for each run (made on first use)
 #   KELVO_WINE_TMPFS     "LETTER:SIZE" maps a small tmpfs as drive LETTER (disk-full tests)
 #   KELVO_WINE_KEEP      set to keep the prefix for a look afterwards
+#   KELVO_WINE_DPI       display DPI of the prefix (LogPixels; default 96)
 set -u
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 template=${KELVO_WINE_TEMPLATE:-/tmp/kelvo-wine-template-$(id -u)}
@@ -39,6 +40,14 @@ mkdir -p "$(dirname "$template")"
 pfx=$(mktemp -d /tmp/kelvo-wine.XXXXXX)
 cp -a "$template/." "$pfx/"
 export WINEPREFIX=$pfx
+
+# A process reads the DPI when it starts, from the registry its wineserver
+# loaded; the server that wrote the value ends (and saves it) before the
+# program runs under a new one.
+if [ -n "${KELVO_WINE_DPI:-}" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$KELVO_WINE_DPI" /f >/dev/null 2>&1
+    wineserver -w
+fi
 
 mnt=""
 if [ -n "${KELVO_WINE_TMPFS:-}" ]; then

@@ -1,5 +1,6 @@
 // The real setup window, driven from this program as a user drives it: its
-// frame and controls read from outside, the pages it shows, and the flows of
+// frame and controls read from outside (at each DPI of the test runs: sizes
+// are their 96-DPI values scaled), the pages it shows, and the flows of
 // Next, Back, Browse, Install, Update, Uninstall and Close with what they leave
 // on the machine. The test build's catalogue and download host is loopback,
 // refused unless a test serves it. Fonts are checked in the window tests that
@@ -17,6 +18,11 @@ using namespace harness;
 namespace {
 
 const COLORREF BRAND = 0x6750A4, CARD = 0xF7F2FA, MARK = 0x386A20, SURFACE = 0xFFFBFE;
+
+// Reads the program's windows in their own pixels.
+const bool AWARE = per_monitor_aware();
+int dpi() { return static_cast<int>(GetDpiForSystem()); }
+int at_dpi(int v) { return MulDiv(v, dpi(), 96); }
 const std::string LIST = "/repos/kelvo-lang/kelvo/releases?per_page=12";
 const wchar_t CHECK_TEXT[] = L"Патчити PATH — запуск з будь-якого терміналу";
 
@@ -128,31 +134,44 @@ void screenshot(const setup_window& s, const char* name) {
 }  // namespace
 
 TEST(Gui, FrameControlsAndPagesFromOutside) {
+    ASSERT_TRUE(AWARE);
+    std::wstring asked = env(L"KELVO_WINE_DPI");
+    ASSERT_EQ(dpi(), asked.empty() ? 96 : _wtoi(asked.c_str())) << "the prefix's LogPixels did not take";
     clean_registry();
     setup_window s = open_window(L"frame");
     ASSERT_TRUE(s.w);
     EXPECT_EQ(text_of(s.w), L"Келво — Встановлення");
     const DWORD frame = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME;
     EXPECT_EQ(GetWindowLongW(s.w, GWL_STYLE) & frame, DWORD(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
-    RECT outer;
+    // The client area of the 486 x 458 frame at 96 DPI, scaled, in the frame
+    // of this DPI.
+    RECT frame96 = {0, 0, 0, 0}, client, outer;
+    AdjustWindowRectExForDpi(&frame96, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0, 96);
+    GetClientRect(s.w, &client);
+    EXPECT_NEAR(client.right, at_dpi(486 - (frame96.right - frame96.left)), 1);
+    EXPECT_NEAR(client.bottom, at_dpi(458 - (frame96.bottom - frame96.top)), 1);
+    RECT framed = client;
+    AdjustWindowRectExForDpi(&framed, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, FALSE, 0, dpi());
     GetWindowRect(s.w, &outer);
-    EXPECT_EQ(outer.right - outer.left, 486);
-    EXPECT_EQ(outer.bottom - outer.top, 458);
+    EXPECT_EQ(outer.right - outer.left, dpi() == 96 ? 486 : framed.right - framed.left);
+    EXPECT_EQ(outer.bottom - outer.top, dpi() == 96 ? 458 : framed.bottom - framed.top);
 
-    // Class, text, style, rectangle and id of every control. Read back from
-    // outside, Wine's edit has dropped WS_BORDER and its combo box WS_VSCROLL,
-    // so those two bits are not compared; WS_VISIBLE follows the page.
+    // Class, text, style, rectangle and id of every control, in creation
+    // order (a caption right before the edit and the list names each for
+    // screen readers). Read back from outside, Wine's edit has dropped
+    // WS_BORDER and its combo box WS_VSCROLL, so those two bits are not
+    // compared; WS_VISIBLE follows the page.
     struct control {
         const wchar_t *cls, *text;
         DWORD style;
         int x, y, w, h, id;
     } want[] = {
         {L"Static", L"Каталог встановлення:", WS_CHILD, 44, 108, 340, 20, 0},
-        {L"Edit", L"C:\\gui\\frame\\Kelvo", WS_CHILD | ES_AUTOHSCROLL, 44, 130, 310, 28, 0},
-        {L"Button", L"Огляд...", WS_CHILD | BS_PUSHBUTTON, 362, 130, 78, 28, 1007},
+        {L"Edit", L"C:\\gui\\frame\\Kelvo", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL, 44, 130, 310, 28, 0},
+        {L"Button", L"Огляд...", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, 362, 130, 78, 28, 1007},
         {L"Button", CHECK_TEXT, WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX, 44, 170, 380, 24, 0},
         {L"Static", L"Версія:", WS_CHILD, 44, 200, 340, 18, 0},
-        {L"ComboBox", L"", WS_CHILD | CBS_DROPDOWNLIST, 44, 222, 330, 220, 0},
+        {L"ComboBox", L"", WS_CHILD | WS_TABSTOP | CBS_DROPDOWNLIST, 44, 222, 330, 220, 0},
         {L"Button", L"Далі →", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, 24, 350, 136, 44, 1001},
         {L"Button", L"← Назад", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, 24, 350, 136, 44, 1002},
         {L"Button", L"Закрити", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, 168, 350, 136, 44, 1003},
@@ -164,19 +183,19 @@ TEST(Gui, FrameControlsAndPagesFromOutside) {
     for (HWND c = GetWindow(s.w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT), ++seen) {
         wchar_t cls[64] = {};
         GetClassNameW(c, cls, 64);
-        const control* k = nullptr;
-        for (const control& x : want)
-            if (!lstrcmpiW(cls, x.cls) && text_of(c) == x.text) k = &x;
-        ASSERT_TRUE(k) << "unexpected control " << utf8(cls) << " " << utf8(text_of(c));
+        ASSERT_LT(seen, 12);
+        const control* k = &want[seen];
+        ASSERT_TRUE(!lstrcmpiW(cls, k->cls) && text_of(c) == k->text)
+            << "control " << seen << " is " << utf8(cls) << " " << utf8(text_of(c));
         std::string what = utf8(k->text);
         RECT r;
         GetWindowRect(c, &r);
         MapWindowPoints(nullptr, s.w, reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, k->x) << what;
-        EXPECT_EQ(r.top, k->y) << what;
-        EXPECT_EQ(r.right - r.left, k->w) << what;
+        EXPECT_NEAR(r.left, at_dpi(k->x), 1) << what;
+        EXPECT_NEAR(r.top, at_dpi(k->y), 1) << what;
+        EXPECT_NEAR(r.right, at_dpi(k->x + k->w), 1) << what;
         // A drop-down list's closed height is its edit field's; the 220 is checked in process.
-        if (k->id || lstrcmpiW(cls, L"ComboBox")) EXPECT_EQ(r.bottom - r.top, k->h) << what;
+        if (k->id || lstrcmpiW(cls, L"ComboBox")) EXPECT_NEAR(r.bottom, at_dpi(k->y + k->h), 1) << what;
         EXPECT_EQ(GetDlgCtrlID(c), k->id) << what;
         DWORD style = GetWindowLongW(c, GWL_STYLE) & ~(WS_VISIBLE | WS_BORDER | WS_VSCROLL | 0xFFFFu);
         DWORD low = GetWindowLongW(c, GWL_STYLE) & 0xFFFFu;
@@ -196,12 +215,15 @@ TEST(Gui, FrameControlsAndPagesFromOutside) {
     EXPECT_EQ(s.page(), 0);
     image shot = s.client();
     EXPECT_EQ(shot.at(3, 3), SURFACE);
-    EXPECT_GT(count(shot, BRAND, 24, 12, 460, 56), 50);
+    EXPECT_GT(count(shot, BRAND, at_dpi(24), at_dpi(12), at_dpi(460), at_dpi(56)), 50);
+    EXPECT_EQ(count(shot, BRAND, 0, at_dpi(56) + 1, shot.width, at_dpi(350)), 0) << "title below its place";
     screenshot(s, "page0-welcome");
     s.click(1001);
     EXPECT_EQ(s.page(), 1);
     shot = s.client();
-    EXPECT_EQ(shot.at(30, 90), CARD);
+    EXPECT_EQ(shot.at(at_dpi(30), at_dpi(90)), CARD);
+    EXPECT_EQ(shot.at(at_dpi(450), at_dpi(270)), CARD);
+    EXPECT_NE(shot.at(at_dpi(450), at_dpi(280)), CARD);
     screenshot(s, "page1-options");
     s.click(1002);
     EXPECT_EQ(s.page(), 0);
@@ -209,8 +231,8 @@ TEST(Gui, FrameControlsAndPagesFromOutside) {
     s.click(1004);
     EXPECT_EQ(s.page(), 2);
     shot = s.client();
-    EXPECT_GT(count(shot, MARK, 38, 88, 450, 130), 5);
-    EXPECT_NE(shot.at(30, 90), CARD);
+    EXPECT_GT(count(shot, MARK, at_dpi(38), at_dpi(88), at_dpi(450), at_dpi(130)), 5);
+    EXPECT_NE(shot.at(at_dpi(30), at_dpi(90)), CARD);
     screenshot(s, "page2-result");
     s.click(1003);
     EXPECT_EQ(s.p.wait(10000), 0u);

@@ -398,6 +398,13 @@ HWND wait_window(DWORD pid, const wchar_t* cls, DWORD timeout_ms, HWND except) {
     }
 }
 
+bool per_monitor_aware() {
+    if (!SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2))
+        SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+    return GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()) ==
+           DPI_AWARENESS_PER_MONITOR_AWARE;
+}
+
 image capture_screen(const RECT& rect) {
     image img;
     int w = rect.right - rect.left, h = rect.bottom - rect.top;

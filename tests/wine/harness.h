@@ -121,6 +121,12 @@ HWND find_window(DWORD pid, const wchar_t* cls, HWND except = nullptr);
 // The same, polled until it appears or timeout_ms has passed.
 HWND wait_window(DWORD pid, const wchar_t* cls, DWORD timeout_ms, HWND except = nullptr);
 
+// Makes this process aware of each monitor's DPI, as the setup program is, so
+// that the program's windows are read in their own pixels; true when it is.
+// (Wine 8 makes every process per-monitor aware from the start and refuses
+// the second version of that awareness.)
+bool per_monitor_aware();
+
 // Pixels read back from the screen (0x00BBGGRR values, rows top-down).
 struct image {
     int width = 0, height = 0;

@@ -1,6 +1,7 @@
 // The built kelvo-setup.exe as a file: a 64-bit GUI program without a link
 // timestamp that imports only system libraries, and whose resources declare
-// that it never asks for elevation and name the product and its version.
+// that it never asks for elevation and scales itself per monitor, name the
+// product and its version, and hold its icon in eight sizes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,6 +107,13 @@ TEST(Image, ManifestAndVersionResource) {
         << "Windows 10/11 not declared";
     EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos)
         << "visual styles are not asked for";
+    // Per-monitor awareness, each word in the namespace that defines it.
+    for (const char* setting :
+         {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+          "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+          "PerMonitorV2, PerMonitor</dpiAwareness>",
+          "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">", "<windowsSettings>"})
+        EXPECT_NE(manifest.find(setting), std::string::npos) << setting;
 
     DWORD handle = 0, size = GetFileVersionInfoSizeW(exe.c_str(), &handle);
     ASSERT_GT(size, 0u);
@@ -119,4 +127,47 @@ TEST(Image, ManifestAndVersionResource) {
     EXPECT_EQ(version_string(info, L"ProductName"), L"Kelvo Setup");
     EXPECT_EQ(version_string(info, L"ProductVersion"), L"2.15");
     EXPECT_EQ(version_string(info, L"FileVersion"), L"2.15");
+}
+
+// The icon group (id 1, the one Explorer shows) lists the eight sizes, and
+// every image it names is there and makes an icon of its size.
+TEST(Image, IconGroupHoldsEightSizes) {
+    HMODULE mod = LoadLibraryExW(setup_exe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(mod);
+    HRSRC group = FindResourceW(mod, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_TRUE(group);
+    const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(mod, group)));
+    const DWORD dir_size = SizeofResource(mod, group);
+    ASSERT_TRUE(dir);
+    ASSERT_GE(dir_size, 6u);
+    WORD count = 0;
+    memcpy(&count, dir + 4, 2);
+    ASSERT_EQ(dir_size, 6u + 14u * count);  // header, then 14-byte entries
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i) {
+        const BYTE* e = dir + 6 + 14 * i;
+        const int side = e[0] ? e[0] : 256;
+        WORD id = 0;
+        memcpy(&id, e + 12, 2);
+        sizes.push_back(side);
+        HRSRC image = FindResourceW(mod, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3));  // RT_ICON
+        ASSERT_TRUE(image) << side;
+        BYTE* bytes = static_cast<BYTE*>(LockResource(LoadResource(mod, image)));
+        HICON icon = CreateIconFromResourceEx(bytes, SizeofResource(mod, image), TRUE, 0x00030000,
+                                              side, side, 0);
+        EXPECT_TRUE(icon) << side << " px does not load";
+        if (!icon) continue;
+        ICONINFO info = {};
+        BITMAP bm = {};
+        if (GetIconInfo(icon, &info)) {
+            GetObjectW(info.hbmColor, sizeof bm, &bm);
+            if (info.hbmColor) DeleteObject(info.hbmColor);
+            if (info.hbmMask) DeleteObject(info.hbmMask);
+        }
+        EXPECT_EQ(bm.bmWidth, side);
+        EXPECT_EQ(bm.bmHeight, side);
+        DestroyIcon(icon);
+    }
+    FreeLibrary(mod);
+    EXPECT_EQ(sizes, (std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256}));
 }
