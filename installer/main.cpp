@@ -71,6 +71,10 @@ static int run_window() {
 }
 
 int wmain() {
+    // Before anything can load a library: every later load, ours or one a
+    // system library makes on our behalf, searches the system directory only,
+    // never the folder this program was started from (often Downloads).
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     set_default_dir();
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
