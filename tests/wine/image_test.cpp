@@ -85,9 +85,16 @@ TEST(Image, HeadersAndImports) {
     EXPECT_FALSE(dlls.empty());
     for (const std::string& d : dlls)
         EXPECT_NE(std::find(system.begin(), system.end(), d), system.end()) << "imports " << d;
-    // Loaded at run time only: the download and COM libraries.
-    for (const char* late : {"URLMON.DLL", "OLE32.DLL", "DWMAPI.DLL", "COMCTL32.DLL"})
+    // Loaded at run time only, from the system directory: the download, hashing,
+    // COM and frame libraries. An import would be resolved before the program's
+    // first statement could restrict where libraries come from.
+    for (const char* late : {"URLMON.DLL", "WINHTTP.DLL", "WININET.DLL", "BCRYPT.DLL", "OLE32.DLL",
+                             "DWMAPI.DLL", "COMCTL32.DLL", "UXTHEME.DLL"})
         EXPECT_EQ(std::find(dlls.begin(), dlls.end(), late), dlls.end()) << late;
+    // Nor delay-loaded: a delay import is a static import resolved later, by plain name.
+    const IMAGE_DATA_DIRECTORY& delay = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT];
+    EXPECT_EQ(delay.VirtualAddress, 0u);
+    EXPECT_EQ(delay.Size, 0u);
 }
 
 TEST(Image, ManifestAndVersionResource) {
