@@ -2,7 +2,7 @@
 kelvo_install_deps() {
     local pkgs="cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64"
     if [ "$1" = test ]; then
-        pkgs="$pkgs g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev xvfb xauth python3 fonts-dejavu-core"
+        pkgs="$pkgs g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev xvfb xauth python3 fonts-dejavu-core osslsigncode openssl"
     fi
     local missing=""
     for p in $pkgs; do

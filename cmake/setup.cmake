@@ -130,6 +130,23 @@ add_custom_command(TARGET kelvo-setup POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E echo "kelvo-setup.exe built; size and payload: see bench/size.sh"
   VERBATIM)
 
+# Signing: `cmake --build BUILD --target sign` writes kelvo-setup-signed.exe and
+# leaves kelvo-setup.exe as built. Not part of the default build.
+set(KELVO_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file with the code-signing certificate and its key")
+set(KELVO_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 file's password")
+set(KELVO_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server (empty: no timestamp)")
+add_custom_target(sign
+  COMMAND ${CMAKE_COMMAND} -DIN=$<TARGET_FILE:kelvo-setup>
+          -DOUT=${CMAKE_BINARY_DIR}/kelvo-setup-signed.exe
+          -DPKCS12=${KELVO_SIGN_PKCS12} -DPASSWORD_FILE=${KELVO_SIGN_PASSWORD_FILE}
+          -DTIMESTAMP_URL=${KELVO_SIGN_TIMESTAMP_URL}
+          "-DDESCRIPTION=Kelvo Setup" -DINFO_URL=${KELVO_GITHUB_WEB}/${KELVO_GITHUB_REPO}
+          -P ${CMAKE_SOURCE_DIR}/cmake/sign.cmake
+  BYPRODUCTS ${CMAKE_BINARY_DIR}/kelvo-setup-signed.exe
+  COMMENT "Signing kelvo-setup.exe"
+  VERBATIM)
+add_dependencies(sign kelvo-setup)
+
 if(KELVO_TESTS)
   kelvo_add_setup(kelvo-setup-loopback "http://127.0.0.1:${KELVO_TEST_PORT}"
                   "http://127.0.0.1:${KELVO_TEST_PORT}" "${KELVO_GITHUB_REPO}")
@@ -137,6 +154,7 @@ if(KELVO_TESTS)
   # carry one that no configuration changes (nothing listens on port 1).
   kelvo_add_units(kelvo-frames "http://127.0.0.1:1" "http://127.0.0.1:1" "kelvo-lang/kelvo")
   add_subdirectory(tests/wine)
+  add_subdirectory(tests/sign)
   # Figures of the window under Wine (bench/window.sh); not part of the default build.
   add_executable(window_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/window_bench.cpp)
   target_link_libraries(window_bench PRIVATE kelvo-setup-loopback-units)
