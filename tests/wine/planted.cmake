@@ -1,13 +1,16 @@
 # Libraries of the system's names planted beside the setup programs, each
 # leaving a marker when anything loads it, and the test that runs every switch
-# and the whole window among them. Left out: version, ole32, comctl32, bcrypt and
-# shcore, which Wine itself loads from the program's folder whatever the program
-# does (through shell32, before the program's first statement runs).
+# and the whole window among them. Left out, because Wine itself loads them from
+# the program's folder whatever the program does: version, ole32, comctl32,
+# bcrypt and shcore (through shell32, before the program's first statement
+# runs), and crypt32, secur32 and iphlpapi (delay-loaded by Wine's own WinHTTP,
+# whose delay loads ignore the directories the program set; Windows resolves
+# them from the system directory).
 set(KELVO_PLANTED
   dwmapi urlmon winhttp wininet uxtheme winmm profapi propsys userenv iertutil dbghelp
   msimg32 cryptbase
-  # What the system's HTTP clients and their certificate checks load on their own behalf.
-  secur32 sspicli crypt32 wintrust iphlpapi dnsapi mswsock netapi32 mpr)
+  # More that the system's HTTP and certificate code loads by name.
+  sspicli wintrust dnsapi mswsock netapi32 mpr)
 
 set(kelvo_planted_dir ${CMAKE_BINARY_DIR}/planted)
 set(kelvo_planted_targets)

@@ -6,9 +6,12 @@
 // per-program override (native,builtin) for every planted name: Wine then
 // loads the first file the search finds, as Windows does.
 //
-// Not planted: version, ole32, comctl32, bcrypt and shcore. Wine itself loads
-// those from the program's folder through shell32 before the program's first
-// statement runs, whatever the program does (and a planted one breaks shell32).
+// Not planted: version, ole32, comctl32, bcrypt and shcore, which Wine itself
+// loads from the program's folder through shell32 before the program's first
+// statement runs (a planted one breaks shell32); nor crypt32, secur32 and
+// iphlpapi, which Wine's own WinHTTP delay-loads from there, its delay loads
+// ignoring the directories the program set. Whatever the program does, those
+// would be loaded; on Windows they come from the system directory.
 //
 // First a control program that loads by plain name must produce every marker,
 // so the planting is known to work; then every switch, each page of the
@@ -56,6 +59,12 @@ std::string plant() {
         for (const auto& f : files)
             if (!CopyFileW(beside_me(f.first.c_str()).c_str(), (APP + L"\\" + f.second).c_str(), FALSE))
                 missing += utf8(f.first) + " ";
+        // A planted library that breaks a program must end it, not leave it
+        // waiting in Wine's debugger.
+        // (Without a Debugger value Wine starts winedbg all the same.)
+        const wchar_t* aedebug = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+        reg_set_text(HKEY_LOCAL_MACHINE, aedebug, L"Debugger", REG_SZ, L"C:\\planted\\no-debugger.exe %ld %ld");
+        reg_set_text(HKEY_LOCAL_MACHINE, aedebug, L"Auto", REG_SZ, L"1");
         for (const wchar_t* program : PROGRAMS) {
             std::wstring key = std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L"\\DllOverrides";
             for (const wchar_t* n : NAMES)
@@ -204,12 +213,17 @@ TEST(Planted, SwitchesLoadNothingBesideTheProgram) {
 TEST(Planted, WindowLoadsNothingBesideTheProgram) {
     ASSERT_EQ(plant(), "");
     clean_machine();
+    // Whichever step stops the test, what was loaded by then is reported.
+    struct leftovers {
+        ~leftovers() { EXPECT_EQ(take_markers(), "") << "by the end of the test"; }
+    } leftovers_check;
     http_server server(test_port());
     ASSERT_TRUE(server.listening());
     const std::string site = "http://127.0.0.1:" + std::to_string(test_port());
     const std::string list = "/repos/kelvo-lang/kelvo/releases?per_page=12";
     const std::string latest = "/kelvo-lang/kelvo/releases/latest/download/kelvo.exe";
-    const std::string served = "MZ latest interpreter, served on loopback";
+    // A complete executable: the download path takes nothing less.
+    const std::string served = payload(L"embedded\\kelvo.exe") + "latest, served on loopback";
     server.set(list, {200, "application/json",
                       "[{\"tag_name\":\"2.16\",\"assets\":[{\"name\":\"kelvo.exe\","
                       "\"browser_download_url\":\"" + site + "/dl/2.16/kelvo.exe\"}]}]"});
