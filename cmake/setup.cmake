@@ -90,7 +90,9 @@ set(KELVO_UNIT_SOURCES
   installer/window.cpp)
 set(KELVO_SYSTEM_LIBS user32 gdi32 advapi32 shell32)
 
-# Manifest (runs as the invoking user, Windows 10/11) and version information.
+# Manifest (asInvoker, per-monitor DPI awareness, Windows 10/11), icon and
+# version record, linked into each setup program. The files the script names
+# are not seen by the resource compiler's dependency scan.
 enable_language(RC)
 set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
 
@@ -117,11 +119,6 @@ function(kelvo_add_setup target api web repo)
   target_link_libraries(${target} PRIVATE ${target}-units)
 endfunction()
 
-# Manifest (asInvoker, per-monitor DPI awareness, Windows 10/11), icon and
-# version record, linked into each setup program. The files the script names
-# are not seen by the resource compiler's dependency scan.
-enable_language(RC)
-set(KELVO_SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/installer/setup.rc)
 set(KELVO_SETUP_RESOURCE_FILES ${CMAKE_SOURCE_DIR}/installer/setup.manifest
     ${CMAKE_SOURCE_DIR}/installer/kelvo.ico)
 set_source_files_properties(${KELVO_SETUP_RESOURCES} PROPERTIES OBJECT_DEPENDS "${KELVO_SETUP_RESOURCE_FILES}")

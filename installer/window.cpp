@@ -129,6 +129,9 @@ static const wchar_t FAIL_TEXT[] =
     L"✗  Помилка встановлення.\nПеревірте інтернет або оберіть вбудовану версію.";
 static const wchar_t UNINSTALL_TEXT[] =
     L"✓  Видалення завершено.\n\nКелво прибрано повністю: файли, PATH, асоціація.";
+// A program still running keeps its file: say so rather than claim success.
+static const wchar_t NOT_FINISHED[] =
+    L"✗  Видалення не завершено.\nЗакрийте kelvo та KelvoIDE і повторіть видалення.";
 // The longest directory (259 characters) always fits into the success text.
 static_assert(sizeof OK_HEAD / sizeof(wchar_t) - 1 + 259 + sizeof OK_TAIL / sizeof(wchar_t) <=
                   sizeof statusTxt / sizeof(wchar_t),
@@ -323,9 +326,6 @@ static void install_action() {
 }
 
 static void uninstall_action() {
-    // A program still running keeps its file: say so rather than claim success.
-    static const wchar_t NOT_FINISHED[] =
-        L"✗  Видалення не завершено.\nЗакрийте kelvo та KelvoIDE і повторіть видалення.";
     take_directory();
     g_wait = WAIT_ACTION;
     int complete = do_uninstall();
