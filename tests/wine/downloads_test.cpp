@@ -23,9 +23,10 @@ std::wstring url(const std::string& path) {
     return L"http://127.0.0.1:" + std::to_wstring(test_port()) + wide(path);
 }
 
+// A whole executable (the embedded interpreter) with bytes of its own after
+// its sections, so each served copy is told apart by its tag.
 std::string exe_body(char tag) {
-    std::string body = "MZ";
-    body += tag;
+    std::string body = payload(L"embedded\\kelvo.exe");
     for (int i = 0; i < 70000; ++i) body += static_cast<char>(i * 7 + tag);
     return body;
 }
