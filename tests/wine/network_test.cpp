@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <functional>
 #include <memory>
@@ -217,9 +218,25 @@ const char* behaviour(serve how) {
                                  : "a byte a second";
 }
 
+// Whether the filter selected suite.name to run.
+bool selected(const char* suite, const char* name) {
+    const ::testing::UnitTest& all = *::testing::UnitTest::GetInstance();
+    for (int i = 0; i < all.total_test_suite_count(); ++i) {
+        const ::testing::TestSuite& s = *all.GetTestSuite(i);
+        if (strcmp(s.name(), suite) != 0) continue;
+        for (int j = 0; j < s.total_test_count(); ++j)
+            if (strcmp(s.GetTestInfo(j)->name(), name) == 0) return s.GetTestInfo(j)->should_run();
+    }
+    return false;
+}
+
+// The slow downloads start before the first test and are judged after the
+// last, so they take no time of their own; SlowDownloads.EndAtTheirBounds
+// stands for them in the test list (and a filter that leaves it out skips them).
 class SlowDownloads : public ::testing::Environment {
 public:
     void SetUp() override {
+        if (!selected("SlowDownloads", "EndAtTheirBounds")) return;
         cases_ = slow_cases();
         ASSERT_FALSE(interpreter().empty());
         server_.reset(new http_server(test_port()));
@@ -253,7 +270,14 @@ public:
         started_ = GetTickCount64();
     }
 
+    int running() const {
+        int n = 0;
+        for (const child& k : children_) n += k.p.started();
+        return n;
+    }
+
     void TearDown() override {
+        if (children_.empty()) return;
         for (size_t i = 0; i < children_.size(); ++i) {
             child& k = children_[i];
             const slow_case& c = cases_[i];
@@ -288,9 +312,15 @@ private:
     ULONGLONG started_ = 0;
 };
 
-::testing::Environment* const slow_downloads = ::testing::AddGlobalTestEnvironment(new SlowDownloads);
+SlowDownloads* const slow_downloads =
+    static_cast<SlowDownloads*>(::testing::AddGlobalTestEnvironment(new SlowDownloads));
 
 }  // namespace
+
+TEST(SlowDownloads, EndAtTheirBounds) {
+    // Judged when all other tests have run (see SlowDownloads::TearDown).
+    EXPECT_EQ(slow_downloads->running(), static_cast<int>(slow_cases().size()));
+}
 
 TEST(ListHost, EveryHostEndsWithinFiveSecondsAndOnlyAWholeOkReplyFills) {
     const std::string good = good_list();
@@ -337,6 +367,7 @@ TEST(ListHost, EveryHostEndsWithinFiveSecondsAndOnlyAWholeOkReplyFills) {
             listener.reset(new full_listener(test_port()));
             ASSERT_TRUE(listener->full()) << c.what << ": a connection was still accepted";
         }
+        const ULONGLONG case_start = GetTickCount64();
         const ULONGLONG took = within(
             20000, [] { load_releases(); },
             [&] {
@@ -346,6 +377,14 @@ TEST(ListHost, EveryHostEndsWithinFiveSecondsAndOnlyAWholeOkReplyFills) {
         if (took == NEVER) {
             ADD_FAILURE() << c.what << ": the fetch was still waiting after 20 s";
             continue;
+        }
+        if (listener) {
+            // The system retries the unanswered connection (SYNs at 1, 3 and
+            // 7 s) even after the client has given up on it; with the port
+            // closed past the third, none reaches the next case's server.
+            listener.reset();
+            const ULONGLONG quiet_until = case_start + 9500;
+            if (GetTickCount64() < quiet_until) Sleep(static_cast<DWORD>(quiet_until - GetTickCount64()));
         }
         std::string request;
         if (server) {
@@ -417,7 +456,10 @@ TEST_F(Download, OnlyAWholeVerifiedExecutableReplacesTheInterpreter) {
     const std::string& whole = interpreter();
     const std::string longer = with_tail(whole);
     // Cut after the sections: the part is itself a whole executable, so only
-    // the declared length or the chunk framing can tell it is not the reply.
+    // the declared length can tell it is not the reply. A chunked reply cut
+    // there cannot be told at all: Wine's WinHTTP ends a chunked body that
+    // lacks its last chunk as if it were whole (measured), so that cut lies
+    // inside the sections, where the executable check sees it.
     const size_t past_sections = whole.size() + 100;
     const std::pair<size_t, size_t> last = last_section(whole);
     ASSERT_GT(last.second, last.first);
@@ -441,7 +483,7 @@ TEST_F(Download, OnlyAWholeVerifiedExecutableReplacesTheInterpreter) {
         {"whole executable in chunks", BOTH, reply(200, whole, serve::chunked), true, "", false, 0},
         {"answer after 8 s", BOTH, delayed(reply(200, whole), 8000), true, "", false, 8000},
         {"declared length, cut after the sections", BOTH, reply(200, longer, serve::cut, past_sections), false, "", false, 0},
-        {"chunks ended early, after the sections", BOTH, reply(200, longer, serve::chunked_cut, past_sections), false, "", false, 0},
+        {"chunks ended early, inside the sections", BOTH, reply(200, longer, serve::chunked_cut, cut_in_last.size()), false, "", false, 0},
         {"connection reset after the sections", BOTH, reply(200, longer, serve::reset, past_sections), false, "", false, 0},
         {"404 whose body is the executable", BOTH, reply(404, whole), false, "", false, 0},
         {"500 whose body is the executable", BOTH, reply(500, whole), false, "", false, 0},
