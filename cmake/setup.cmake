@@ -152,9 +152,11 @@ if(KELVO_TESTS)
   kelvo_add_units(kelvo-frames "http://127.0.0.1:1" "http://127.0.0.1:1" "kelvo-lang/kelvo")
   add_subdirectory(tests/wine)
   add_subdirectory(tests/sign)
-  # Figures of the window under Wine (bench/window.sh); not part of the default build.
+  # Figures of the window and of downloads under Wine (bench/window.sh,
+  # bench/network.sh); not part of the default build. The loopback server of
+  # the tests stands in for the hosts.
   add_executable(window_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/window_bench.cpp)
-  target_link_libraries(window_bench PRIVATE kelvo-setup-loopback-units)
+  target_link_libraries(window_bench PRIVATE kelvo-setup-loopback-units kelvo_harness)
   add_dependencies(window_bench kelvo-setup-loopback)
   set_target_properties(window_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()

@@ -109,8 +109,9 @@ TEST(Catalogue, FailedFetchesLeaveTableEmptyAndNoStagingFile) {
         {"reply of exactly 1 MiB", true, json(mib), 1},
     };
     for (const auto& c : cases) {
-        // The list is read in memory: no file of that name is ever written.
-        DeleteFileW(staging().c_str());
+        // A stale list from an earlier run must never be read as the reply,
+        // nor written over: the reply is read into memory.
+        ASSERT_TRUE(write_file(staging(), good));
         size_t got;
         if (c.serve) {
             http_server server(test_port());
@@ -123,8 +124,10 @@ TEST(Catalogue, FailedFetchesLeaveTableEmptyAndNoStagingFile) {
         }
         EXPECT_EQ(got, c.want) << c.what;
         EXPECT_EQ(ver_count, static_cast<int>(c.want)) << c.what;
-        EXPECT_FALSE(exists(staging())) << c.what;
+        std::string left;
+        EXPECT_TRUE(!read_file(staging(), &left) || left == good) << c.what << ": the file was written";
     }
+    DeleteFileW(staging().c_str());
 }
 
 TEST(Catalogue, VersionChoiceInstallsListedRelease) {
@@ -135,7 +138,7 @@ TEST(Catalogue, VersionChoiceInstallsListedRelease) {
     std::vector<std::string> exe_paths, exe_bytes;
     for (int k = 0; k < 3; ++k) {
         std::string path = std::string("/dl/") + tags[k] + "/kelvo.exe";
-        // A genuine executable, told apart by data after its last section.
+        // A whole executable, told apart by bytes of its own after its sections.
         std::string bytes = payload(L"embedded\\kelvo.exe") + std::string(1000 + 37 * k, static_cast<char>('a' + k)) + tags[k];
         server.set(path, {200, "application/octet-stream", bytes});
         exe_paths.push_back(path);

@@ -23,8 +23,8 @@ std::wstring url(const std::string& path) {
     return L"http://127.0.0.1:" + std::to_wstring(test_port()) + wide(path);
 }
 
-// A genuine executable (the embedded interpreter), told apart by bytes
-// appended after its last section, where a program may carry data of its own.
+// A whole executable (the embedded interpreter) with bytes of its own after
+// its sections, so each served copy is told apart by its tag.
 std::string exe_body(char tag) {
     std::string body = payload(L"embedded\\kelvo.exe");
     for (int i = 0; i < 70000; ++i) body += static_cast<char>(i * 7 + tag);

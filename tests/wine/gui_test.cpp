@@ -12,114 +12,23 @@
 #include <vector>
 
 #include "harness.h"
+#include "setup_window.h"
 
 using namespace harness;
 
 namespace {
-
-const COLORREF BRAND = 0x6750A4, CARD = 0xF7F2FA, MARK = 0x386A20, SURFACE = 0xFFFBFE;
 
 // Reads the program's windows in their own pixels.
 const bool AWARE = per_monitor_aware();
 int dpi() { return static_cast<int>(GetDpiForSystem()); }
 int at_dpi(int v) { return MulDiv(v, dpi(), 96); }
 const std::string LIST = "/repos/kelvo-lang/kelvo/releases?per_page=12";
-const wchar_t CHECK_TEXT[] = L"Патчити PATH — запуск з будь-якого терміналу";
-
-// The text a control holds (GetWindowText reads only the caption cached for
-// windows of other processes).
-std::wstring text_of(HWND h) {
-    wchar_t t[512] = {};
-    SendMessageW(h, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(t));
-    return t;
-}
-
-bool shown(HWND h) { return h && IsWindowVisible(h); }
-
-// The setup window of a running kelvo-setup-loopback.exe whose local
-// application data lies in a directory of the test's own.
-struct setup_window {
-    process p;
-    HWND w = nullptr;
-    std::wstring local, dir;
-
-    HWND button(int id) const { return GetDlgItem(w, id); }
-    HWND edit() const { return FindWindowExW(w, nullptr, L"Edit", nullptr); }
-    HWND check() const { return FindWindowExW(w, nullptr, L"Button", CHECK_TEXT); }
-    HWND combo() const { return FindWindowExW(w, nullptr, L"ComboBox", nullptr); }
-    void click(int id) const { SendMessageW(button(id), BM_CLICK, 0, 0); }
-    // The page the visible buttons say, -1 when they match none of the three.
-    int page() const {
-        bool v[7];
-        for (int i = 0; i < 7; ++i) v[i] = shown(button(1001 + i));
-        const bool table[3][7] = {{1, 0, 0, 0, 0, 1, 0}, {0, 1, 0, 1, 1, 1, 1}, {0, 0, 1, 0, 0, 0, 0}};
-        for (int p = 0; p < 3; ++p) {
-            bool same = shown(edit()) == (p == 1) && shown(check()) == (p == 1) &&
-                        shown(combo()) == (p == 1);
-            for (int i = 0; i < 7; ++i) same = same && v[i] == table[p][i];
-            if (same) return p;
-        }
-        return -1;
-    }
-    std::wstring item(int i) const {
-        wchar_t t[128] = {};
-        if (SendMessageW(combo(), CB_GETLBTEXTLEN, i, 0) < 128)
-            SendMessageW(combo(), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(t));
-        return t;
-    }
-    // The client area as X shows it, once the window has had time to paint.
-    image client() const {
-        Sleep(400);
-        RECT r;
-        GetClientRect(w, &r);
-        MapWindowPoints(w, nullptr, reinterpret_cast<POINT*>(&r), 2);
-        return capture_screen(r);
-    }
-};
-
-int g_windows = 0;
-
-setup_window open_window(const std::wstring& name) {
-    setup_window s;
-    s.local = L"C:\\gui\\" + name;
-    CreateDirectoryW(L"C:\\gui", nullptr);
-    CreateDirectoryW(s.local.c_str(), nullptr);
-    s.dir = s.local + L"\\Kelvo";
-    s.p = start(loopback_setup_exe(), L"", {{L"LOCALAPPDATA", s.local.c_str()}});
-    if (s.p.started()) s.w = wait_window(s.p.id(), L"KelvoSetup", 30000);
-    // The release list is fetched after the window shows; the version list is
-    // enabled once it has been (at most 5 s).
-    for (int i = 0; s.w && i < 400 && !IsWindowEnabled(s.combo()); ++i) Sleep(25);
-    ++g_windows;
-    return s;
-}
 
 run_result headless(const std::wstring& local, const wchar_t* arg) {
     return run(loopback_setup_exe(), arg, {{L"LOCALAPPDATA", local.c_str()}});
 }
 
 std::wstring user_path() { return reg_get(HKEY_CURRENT_USER, L"Environment", L"Path").text(); }
-bool registered() { return reg_get(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo", nullptr).found; }
-void clean_registry() {
-    reg_delete_value(HKEY_CURRENT_USER, L"Environment", L"Path");
-    reg_delete_tree(HKEY_CURRENT_USER, L"Software\\Classes\\.kelvo");
-    reg_delete_tree(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript");
-}
-
-int count(const image& img, COLORREF c, int l, int t, int r, int b) {
-    int n = 0;
-    for (int y = t; y < b && y < img.height; ++y)
-        for (int x = l; x < r && x < img.width; ++x) n += img.at(x, y) == c;
-    return n;
-}
-
-// Pixels of the result mark, as a pattern that tells "✓" from "✗".
-std::vector<bool> mark(const image& img) {
-    std::vector<bool> m;
-    for (int y = 88; y < 130 && y < img.height; ++y)
-        for (int x = 38; x < 120 && x < img.width; ++x) m.push_back(img.at(x, y) == MARK);
-    return m;
-}
 
 // Saves a picture of the whole window when screenshots are asked for.
 void screenshot(const setup_window& s, const char* name) {
@@ -212,24 +121,25 @@ TEST(Gui, FrameControlsAndPagesFromOutside) {
     EXPECT_EQ(SendMessageW(s.combo(), CB_GETCURSEL, 0, 0), CB_ERR);
 
     // The page table, on the screen as well: title on every page, card on page 1.
-    EXPECT_EQ(s.page(), 0);
+    EXPECT_EQ(s.wait_page(0), 0);
     image shot = s.client();
     EXPECT_EQ(shot.at(3, 3), SURFACE);
     EXPECT_GT(count(shot, BRAND, at_dpi(24), at_dpi(12), at_dpi(460), at_dpi(56)), 50);
     EXPECT_EQ(count(shot, BRAND, 0, at_dpi(56) + 1, shot.width, at_dpi(350)), 0) << "title below its place";
     screenshot(s, "page0-welcome");
     s.click(1001);
-    EXPECT_EQ(s.page(), 1);
+    EXPECT_EQ(s.wait_page(1), 1);
     shot = s.client();
     EXPECT_EQ(shot.at(at_dpi(30), at_dpi(90)), CARD);
     EXPECT_EQ(shot.at(at_dpi(450), at_dpi(270)), CARD);
     EXPECT_NE(shot.at(at_dpi(450), at_dpi(280)), CARD);
     screenshot(s, "page1-options");
     s.click(1002);
-    EXPECT_EQ(s.page(), 0);
+    EXPECT_EQ(s.wait_page(0), 0);
     s.click(1001);
+    EXPECT_EQ(s.wait_page(1), 1);
     s.click(1004);
-    EXPECT_EQ(s.page(), 2);
+    EXPECT_EQ(s.wait_page(2), 2);
     shot = s.client();
     EXPECT_GT(count(shot, MARK, at_dpi(38), at_dpi(88), at_dpi(450), at_dpi(130)), 5);
     EXPECT_NE(shot.at(at_dpi(30), at_dpi(90)), CARD);
@@ -248,13 +158,15 @@ TEST(Gui, InstallFlows) {
         setup_window s = open_window(L"nopath");
         ASSERT_TRUE(s.w);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         SendMessageW(s.check(), BM_CLICK, 0, 0);
         EXPECT_EQ(SendMessageW(s.check(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
         s.click(1002);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         EXPECT_EQ(SendMessageW(s.check(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
         s.click(1004);
-        EXPECT_EQ(s.page(), 2);
+        EXPECT_EQ(s.wait_page(2), 2);
         std::string got;
         EXPECT_TRUE(read_file(s.dir + L"\\kelvo.exe", &got) && got == payload(L"embedded\\kelvo.exe"));
         EXPECT_TRUE(read_file(s.dir + L"\\KelvoIDE.exe", &got) && got == payload(L"embedded\\KelvoIDE.exe"));
@@ -271,9 +183,10 @@ TEST(Gui, InstallFlows) {
         setup_window s = open_window(L"cleared");
         ASSERT_TRUE(s.w);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         SetWindowTextW(s.edit(), L"");
         s.click(1005);  // Update does what Install does
-        EXPECT_EQ(s.page(), 2);
+        EXPECT_EQ(s.wait_page(2), 2);
         EXPECT_TRUE(exists(s.dir + L"\\kelvo.exe"));
         EXPECT_EQ(user_path(), L"%USERPROFILE%\\AppData\\Local\\Microsoft\\WindowsApps;" + s.dir);
         success = s.client();
@@ -288,9 +201,10 @@ TEST(Gui, InstallFlows) {
         setup_window s = open_window(L"offline");
         ASSERT_TRUE(s.w);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         SendMessageW(s.combo(), CB_SETCURSEL, 1, 0);
         s.click(1004);
-        EXPECT_EQ(s.page(), 2);
+        EXPECT_EQ(s.wait_page(2), 2);
         image failure = s.client();
         EXPECT_GT(count(failure, MARK, 38, 88, 450, 130), 5);
         EXPECT_NE(mark(failure), mark(success)) << "the failure shows the check mark";
@@ -302,13 +216,14 @@ TEST(Gui, InstallFlows) {
         EXPECT_EQ(s.p.wait(10000), 0u);
         RemoveDirectoryW(s.dir.c_str());
     }
-    // A served catalogue fills the list, preselects its first release, and
-    // Install fetches that release's interpreter.
+    // A served catalogue fills the list once the window shows, preselects its
+    // first release, and Install fetches that release's interpreter.
     clean_registry();
     {
         http_server server(test_port());
         ASSERT_TRUE(server.listening());
         std::string site = "http://127.0.0.1:" + std::to_string(test_port());
+        // A whole executable with bytes of its own after the last section.
         std::string body = "[", bytes = payload(L"embedded\\kelvo.exe") + "served 2.16 interpreter";
         for (const char* tag : {"2.16", "2.15"})
             body += std::string(body.size() > 1 ? "," : "") + "{\"tag_name\":\"" + tag +
@@ -318,14 +233,15 @@ TEST(Gui, InstallFlows) {
         server.set("/dl/2.16/kelvo.exe", {200, "application/octet-stream", bytes});
         setup_window s = open_window(L"served");
         ASSERT_TRUE(s.w);
+        ASSERT_EQ(s.wait_entries(4), 4);
         EXPECT_EQ(server.hits(LIST), 1);
-        ASSERT_EQ(SendMessageW(s.combo(), CB_GETCOUNT, 0, 0), 4);
         EXPECT_EQ(s.item(2), L"2.16");
         EXPECT_EQ(s.item(3), L"2.15");
-        EXPECT_EQ(SendMessageW(s.combo(), CB_GETCURSEL, 0, 0), 2);
+        EXPECT_EQ(s.selected(), 2);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         s.click(1004);
-        EXPECT_EQ(s.page(), 2);
+        EXPECT_EQ(s.wait_page(2), 2);
         std::string got;
         EXPECT_TRUE(read_file(s.dir + L"\\kelvo.exe", &got) && got == bytes);
         EXPECT_EQ(server.hits("/dl/2.16/kelvo.exe"), 1);
@@ -346,9 +262,9 @@ TEST(Gui, UninstallAndBrowseFlows) {
         ASSERT_EQ(headless(local, L"--install").code, 0u);
         setup_window s = open_window(L"welcome");
         ASSERT_TRUE(s.w);
-        EXPECT_EQ(s.page(), 0);
+        EXPECT_EQ(s.wait_page(0), 0);
         s.click(1006);
-        EXPECT_EQ(s.page(), 2);
+        EXPECT_EQ(s.wait_page(2), 2);
         EXPECT_FALSE(exists(s.dir));
         EXPECT_FALSE(registered());
         EXPECT_EQ(user_path(), L"%USERPROFILE%\\AppData\\Local\\Microsoft\\WindowsApps");
@@ -366,9 +282,10 @@ TEST(Gui, UninstallAndBrowseFlows) {
         setup_window s = open_window(L"typed");
         ASSERT_TRUE(s.w);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         SetWindowTextW(s.edit(), other.c_str());
         s.click(1006);
-        EXPECT_EQ(s.page(), 2);
+        EXPECT_EQ(s.wait_page(2), 2);
         EXPECT_FALSE(exists(other));
         EXPECT_TRUE(exists(s.dir + L"\\kelvo.exe")) << "the default installation was removed";
         EXPECT_EQ(user_path(), L"%USERPROFILE%\\AppData\\Local\\Microsoft\\WindowsApps;" + s.dir);
@@ -383,6 +300,7 @@ TEST(Gui, UninstallAndBrowseFlows) {
         setup_window s = open_window(L"browse");
         ASSERT_TRUE(s.w);
         s.click(1001);
+        EXPECT_EQ(s.wait_page(1), 1);
         const std::wstring before = text_of(s.edit());
         EXPECT_EQ(before, s.dir);
         PostMessageW(s.button(1007), BM_CLICK, 0, 0);
@@ -396,7 +314,7 @@ TEST(Gui, UninstallAndBrowseFlows) {
         DWORD_PTR answer = 0;
         EXPECT_TRUE(SendMessageTimeoutW(s.w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer));
         EXPECT_EQ(text_of(s.edit()), before);
-        EXPECT_EQ(s.page(), 1);
+        EXPECT_EQ(s.wait_page(1), 1);
         s.click(1004);
         EXPECT_TRUE(exists(s.dir + L"\\kelvo.exe"));
         s.click(1003);

@@ -1,5 +1,9 @@
 #include "harness.h"
 
+#include <stdio.h>
+
+#include <algorithm>
+
 namespace harness {
 
 std::string utf8(const std::wstring& w) {
@@ -208,36 +212,126 @@ int test_port() {
 #endif
 }
 
+namespace {
+
+const char* reason(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+void set_nonblocking(SOCKET s) {
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+
+// Waits up to ms for s to become readable (write false) or writable; 1 ready,
+// 0 not yet, -1 error. A connection attempt that failed shows in the
+// exception set (Windows reports it there, not as writable): -1 too.
+int ready(SOCKET s, bool write, DWORD ms) {
+    fd_set set, failed;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
+    timeval tv = {static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+    int r = select(0, write ? nullptr : &set, write ? &set : nullptr, &failed, &tv);
+    if (r < 0 || FD_ISSET(s, &failed)) return -1;
+    return r > 0 ? 1 : 0;
+}
+
+// A graceful close: the peer reads every byte sent and then the end.
+void close_gracefully(SOCKET c) {
+    shutdown(c, SD_SEND);
+    closesocket(c);
+}
+
+}  // namespace
+
+// Winsock is started once for the process and never cleaned up: a server
+// going must not take the sockets of the test that used it along.
+void net_up() {
+    static bool up = [] {
+        WSADATA wsa;
+        return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    }();
+    (void)up;
+}
+
+SOCKET connect_within(int port, DWORD wait_ms) {
+    net_up();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return s;
+    set_nonblocking(s);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<u_short>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    // Writable means connected; a refusal shows as an error on the socket.
+    int err = 0, len = sizeof err;
+    if (ready(s, true, wait_ms) != 1 ||
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0 || err != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
 http_server::http_server(int port) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
+    net_up();
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     sock_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (sock_ == INVALID_SOCKET) return;
+    if (sock_ == INVALID_SOCKET || !stop_) return;
     BOOL yes = TRUE;
     setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<u_short>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(sock_, 16) != 0) {
+    int len = sizeof addr;
+    if (bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(sock_, 64) != 0 ||
+        getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         closesocket(sock_);
         sock_ = INVALID_SOCKET;
         return;
     }
-    thread_ = std::thread([this] { serve(); });
+    port_ = ntohs(addr.sin_port);
+    set_nonblocking(sock_);
+    accepting_ = 1;
+    acceptor_ = std::thread([this] { accept_loop(); });
 }
 
 http_server::~http_server() {
+    if (stop_) SetEvent(stop_);
+    stop_listening();
+    // Every connection thread sees the stop within one poll and closes its socket.
+    std::vector<std::thread> workers;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
+        workers.swap(workers_);
     }
+    for (auto& t : workers) t.join();
+    if (stop_) CloseHandle(stop_);
+}
+
+void http_server::stop_listening() {
+    InterlockedExchange(&accepting_, 0);
+    if (acceptor_.joinable()) acceptor_.join();
     if (sock_ != INVALID_SOCKET) {
-        closesocket(sock_);  // wakes the accept
+        closesocket(sock_);
         sock_ = INVALID_SOCKET;
     }
-    if (thread_.joinable()) thread_.join();
-    WSACleanup();
 }
 
 void http_server::set(const std::string& path, const http_reply& reply) {
@@ -249,65 +343,237 @@ void http_server::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     routes_.clear();
     hits_.clear();
+    requests_.clear();
+    answered_.clear();
 }
 
 int http_server::hits(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return hits_[path];
+    auto it = hits_.find(path);
+    return it == hits_.end() ? 0 : it->second;
 }
 
-void http_server::serve() {
-    SOCKET listener = sock_;
+std::string http_server::request(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = requests_.find(path);
+    return it == requests_.end() ? std::string() : it->second;
+}
+
+ULONGLONG http_server::answered_at(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = answered_.find(path);
+    return it == answered_.end() ? 0 : it->second;
+}
+
+int http_server::connections() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accepted_;
+}
+
+bool http_server::stopping(DWORD wait_ms) const {
+    return WaitForSingleObject(stop_, wait_ms) == WAIT_OBJECT_0;
+}
+
+void http_server::accept_loop() {
+    while (accepting_ && !stopping()) {
+        if (ready(sock_, false, 50) != 1) continue;
+        SOCKET c = accept(sock_, nullptr, nullptr);
+        if (c == INVALID_SOCKET) continue;
+        set_nonblocking(c);
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++accepted_;
+        workers_.emplace_back([this, c] { serve_connection(c); });
+    }
+}
+
+// Sends every byte unless the server stops or the peer goes first.
+bool http_server::send_all(SOCKET c, const char* data, size_t len) const {
+    while (len > 0) {
+        if (stopping()) return false;
+        int r = ready(c, true, 50);
+        if (r < 0) return false;
+        if (r == 0) continue;
+        int n = send(c, data, static_cast<int>(std::min<size_t>(len, 1 << 16)), 0);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK) continue;
+            return false;
+        }
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Keeps the connection open and silent until the server stops or the peer closes.
+void http_server::hold(SOCKET c) const {
+    char buf[4096];
+    while (!stopping()) {
+        int r = ready(c, false, 50);
+        if (r < 0) return;
+        if (r == 0) continue;
+        int n = recv(c, buf, sizeof buf, 0);
+        if (n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)) return;
+    }
+}
+
+void http_server::serve_connection(SOCKET c) {
+    // The request is only peeked at until its route is known: a reset is made
+    // by closing with the request still unread, which makes the system send a
+    // reset (Wine does not turn a zero linger time into one).
+    std::string req;
+    char buf[8192];
     for (;;) {
-        SOCKET c = accept(listener, nullptr, nullptr);
-        if (c == INVALID_SOCKET) return;
-        std::string req;
-        char buf[4096];
-        while (req.find("\r\n\r\n") == std::string::npos && req.size() < 65536) {
-            int n = recv(c, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            req.append(buf, n);
+        if (stopping()) {
+            closesocket(c);
+            return;
         }
-        std::string path;
-        size_t sp = req.find(' ');
-        if (sp != std::string::npos) {
-            size_t sp2 = req.find(' ', sp + 1);
-            if (sp2 != std::string::npos) path = req.substr(sp + 1, sp2 - sp - 1);
+        int r = ready(c, false, 50);
+        if (r == 0) continue;
+        int n = r < 0 ? -1 : recv(c, buf, sizeof buf, MSG_PEEK);
+        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
+        if (n <= 0) {
+            closesocket(c);
+            return;
         }
-        http_reply reply;
-        bool found;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stop_) {
+        req.assign(buf, n);
+        if (req.find("\r\n\r\n") != std::string::npos || n == sizeof buf) break;
+        Sleep(5);  // the rest of the head is still on its way
+    }
+    size_t head_end = req.find("\r\n\r\n");
+    if (head_end != std::string::npos) req.resize(head_end + 4);
+    std::string path;
+    size_t sp = req.find(' ');
+    if (sp != std::string::npos) {
+        size_t sp2 = req.find(' ', sp + 1);
+        if (sp2 != std::string::npos) path = req.substr(sp + 1, sp2 - sp - 1);
+    }
+    http_reply reply;
+    bool found;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++hits_[path];
+        requests_[path] = req;
+        auto it = routes_.find(path);
+        found = it != routes_.end();
+        if (found) reply = it->second;
+    }
+    if (reply.how != serve::reset) recv(c, buf, static_cast<int>(req.size()), 0);
+    if (!found) {
+        reply.status = 404;
+        reply.content_type = "text/html";
+        reply.body = "<html><body><h1>404 Not Found</h1></body></html>";
+    }
+    if (reply.delay_ms > 0 && stopping(static_cast<DWORD>(reply.delay_ms))) {
+        closesocket(c);
+        return;
+    }
+    if (reply.how == serve::silent) {
+        hold(c);
+        closesocket(c);
+        return;
+    }
+
+    const bool chunked = reply.how == serve::chunked || reply.how == serve::chunked_cut;
+    const bool length = reply.declare_length || reply.how == serve::cut || reply.how == serve::reset;
+    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) +
+                       "\r\nContent-Type: " + reply.content_type;
+    if (chunked) head += "\r\nTransfer-Encoding: chunked";
+    else if (length) head += "\r\nContent-Length: " + std::to_string(reply.body.size());
+    if (!reply.location.empty()) head += "\r\nLocation: " + reply.location;
+    head += "\r\nCache-Control: no-store, no-cache\r\nPragma: no-cache\r\nExpires: 0"
+            "\r\nConnection: close\r\n\r\n";
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answered_[path] = GetTickCount64();
+    }
+    if (!send_all(c, head.data(), head.size())) {
+        closesocket(c);
+        return;
+    }
+
+    const std::string& body = reply.body;
+    const size_t part = std::min(reply.cut, body.size());
+    switch (reply.how) {
+    case serve::whole:
+        if (send_all(c, body.data(), body.size())) close_gracefully(c);
+        else closesocket(c);
+        return;
+    case serve::stall:
+        if (send_all(c, body.data(), part)) hold(c);
+        closesocket(c);
+        return;
+    case serve::trickle:
+        for (size_t i = 0; i < body.size(); ++i)
+            if (stopping(static_cast<DWORD>(reply.pace_ms)) || !send_all(c, &body[i], 1)) {
                 closesocket(c);
                 return;
             }
-            ++hits_[path];
-            auto it = routes_.find(path);
-            found = it != routes_.end();
-            if (found) reply = it->second;
+        close_gracefully(c);
+        return;
+    case serve::cut:
+        if (send_all(c, body.data(), part)) close_gracefully(c);
+        else closesocket(c);
+        return;
+    case serve::chunked:
+    case serve::chunked_cut: {
+        const size_t end = reply.how == serve::chunked ? body.size() : part;
+        std::string chunks;
+        for (size_t at = 0; at < end; at += 1000) {
+            size_t n = std::min<size_t>(1000, end - at);
+            char size[16];
+            snprintf(size, sizeof size, "%lx\r\n", static_cast<unsigned long>(n));
+            chunks += size;
+            chunks.append(body, at, n);
+            chunks += "\r\n";
         }
-        if (!found) {
-            reply.status = 404;
-            reply.content_type = "text/html";
-            reply.body = "<html><body><h1>404 Not Found</h1></body></html>";
-        }
-        std::string head = "HTTP/1.0 " + std::to_string(reply.status) +
-                           (reply.status == 200 ? " OK" : " Error") +
-                           "\r\nContent-Type: " + reply.content_type +
-                           "\r\nContent-Length: " + std::to_string(reply.body.size()) +
-                           "\r\nCache-Control: no-store, no-cache\r\nPragma: no-cache\r\nExpires: 0"
-                           "\r\nConnection: close\r\n\r\n";
-        std::string all = head + reply.body;
-        size_t sent = 0;
-        while (sent < all.size()) {
-            int n = send(c, all.data() + sent, (int)std::min<size_t>(all.size() - sent, 1 << 16), 0);
-            if (n <= 0) break;
-            sent += n;
-        }
-        shutdown(c, SD_SEND);
-        closesocket(c);
+        if (reply.how == serve::chunked) chunks += "0\r\n\r\n";
+        if (send_all(c, chunks.data(), chunks.size())) close_gracefully(c);
+        else closesocket(c);
+        return;
     }
+    case serve::reset: {
+        if (send_all(c, body.data(), part)) stopping(300);  // let the part arrive first
+        // A zero linger time asks for a reset on Windows; the unread request makes one here.
+        linger hard = {1, 0};
+        setsockopt(c, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+        closesocket(c);
+        return;
+    }
+    case serve::silent:
+        break;
+    }
+    closesocket(c);
+}
+
+full_listener::full_listener(int port) {
+    net_up();
+    sock_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (sock_ == INVALID_SOCKET) return;
+    BOOL yes = TRUE;
+    setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<u_short>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof addr;
+    if (bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(sock_, 1) != 0 ||
+        getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return;
+    port_ = ntohs(addr.sin_port);
+    // Connections complete, without an accept, until the queue is full.
+    for (int i = 0; i < 16; ++i) {
+        SOCKET s = connect_within(port_, 500);
+        if (s == INVALID_SOCKET) break;
+        fillers_.push_back(s);
+    }
+    SOCKET probe = connect_within(port_, 1500);
+    full_ = probe == INVALID_SOCKET && !fillers_.empty();
+    if (probe != INVALID_SOCKET) closesocket(probe);
+}
+
+full_listener::~full_listener() {
+    for (SOCKET s : fillers_) closesocket(s);
+    if (sock_ != INVALID_SOCKET) closesocket(sock_);
 }
 
 process::process(process&& other) noexcept : pi_(other.pi_) { other.pi_ = {}; }

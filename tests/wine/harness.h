@@ -64,31 +64,102 @@ std::wstring wide(const std::string& s);
 // Port of the loopback server the test build of the setup program talks to.
 int test_port();
 
-// A small HTTP/1.0 server on 127.0.0.1 for the download tests. Each reply
-// carries no-store caching headers, so the system's URL cache never answers
-// in its place.
+// A small HTTP server on 127.0.0.1 for the download tests, one thread per
+// connection, so a connection kept stalled blocks no other. Each reply carries
+// no-store caching headers, so the system's URL cache never answers in its
+// place. Besides answering well it misbehaves on request, as hosts in the
+// field do: captive portals, stalled proxies, links that drop.
+enum class serve {
+    whole,        // status line, headers and the whole body, then close
+    silent,       // read the request, never answer
+    stall,        // headers and the first `cut` body bytes, then nothing more
+    trickle,      // headers, then the body a byte every `pace_ms`, then close
+    cut,          // headers declaring the whole body, the first `cut` bytes, then close
+    chunked,      // the body in chunks and the terminating chunk (no Content-Length)
+    chunked_cut,  // the first `cut` bytes in whole chunks, no terminating chunk, then close
+    reset,        // headers declaring the whole body, the first `cut` bytes, then a reset
+};
 struct http_reply {
     int status = 200;
     std::string content_type = "application/octet-stream";
     std::string body;
+    serve how = serve::whole;
+    size_t cut = 0;
+    int delay_ms = 0;            // between the request's arrival and the first byte
+    int pace_ms = 1000;          // between two bytes of a trickle
+    bool declare_length = true;  // Content-Length for whole, stall and trickle
+    std::string location;        // Location header, for redirects
 };
 class http_server {
 public:
+    // Port 0 takes a free port of the system's choice (see port()).
     explicit http_server(int port);
+    // Stops every stalled or trickling connection and joins all threads.
     ~http_server();
+    http_server(const http_server&) = delete;
+    http_server& operator=(const http_server&) = delete;
     bool listening() const { return sock_ != INVALID_SOCKET; }
+    int port() const { return port_; }
     void set(const std::string& path, const http_reply& reply);
     void clear();
-    int hits(const std::string& path);  // requests seen for path
+    int hits(const std::string& path);             // requests seen for path
+    std::string request(const std::string& path);  // head of the last request for path
+    // GetTickCount64 when the first byte of the last reply for path went out; 0: none yet.
+    ULONGLONG answered_at(const std::string& path);
+    int connections();                             // accepted so far
+    // Closes the listening socket; the connections already accepted go on, and
+    // another server may listen on the port meanwhile.
+    void stop_listening();
+
 private:
-    void serve();
+    void accept_loop();
+    void serve_connection(SOCKET c);
+    bool stopping(DWORD wait_ms = 0) const;
+    bool send_all(SOCKET c, const char* data, size_t len) const;
+    void hold(SOCKET c) const;
     SOCKET sock_ = INVALID_SOCKET;
-    std::thread thread_;
+    int port_ = 0;
+    HANDLE stop_ = nullptr;           // set when the server goes
+    volatile LONG accepting_ = 0;
+    std::thread acceptor_;
     std::mutex mutex_;
+    std::vector<std::thread> workers_;
     std::map<std::string, http_reply> routes_;
     std::map<std::string, int> hits_;
-    bool stop_ = false;
+    std::map<std::string, std::string> requests_;
+    std::map<std::string, ULONGLONG> answered_;
+    int accepted_ = 0;
 };
+
+// A host that never accepts: it listens with the smallest backlog and fills
+// that backlog with connections of its own, so the system leaves any further
+// connection attempt unanswered (its SYN is dropped and retried) until the
+// object goes.
+class full_listener {
+public:
+    explicit full_listener(int port);  // 0: a free port of the system's choice
+    ~full_listener();
+    full_listener(const full_listener&) = delete;
+    full_listener& operator=(const full_listener&) = delete;
+    // Whether a probe connection made after filling the backlog stayed
+    // unanswered for probe_ms, i.e. whether the host really does not accept.
+    bool full() const { return full_; }
+    int queued() const { return static_cast<int>(fillers_.size()); }
+    int port() const { return port_; }
+
+private:
+    SOCKET sock_ = INVALID_SOCKET;
+    int port_ = 0;
+    std::vector<SOCKET> fillers_;
+    bool full_ = false;
+};
+
+// Starts Winsock for the process (once; the servers and connect_within call it).
+void net_up();
+
+// Connects to 127.0.0.1:port without blocking; the socket once connected
+// within wait_ms, INVALID_SOCKET otherwise (refused, or still unanswered).
+SOCKET connect_within(int port, DWORD wait_ms);
 
 // A process started without waiting for it (the setup window, say). The
 // handles are closed when the object goes; a process still running then is
