@@ -348,7 +348,6 @@ static void load_version_list() {
     EnableWindow(hCombo, TRUE);
 }
 
-
 typedef HRESULT(WINAPI* co_init_fn)(void*, DWORD);
 typedef void(WINAPI* co_void_fn)();
 typedef void(WINAPI* co_free_fn)(void*);
@@ -616,6 +615,7 @@ static void release() {
     hMain = hPath = hChkPath = hCombo = hCapDir = hCapVer = hFocus = NULL;
     placed_count = 0;
     g_keys = false;
+    g_deferred = 0;
 }
 
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

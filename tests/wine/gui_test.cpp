@@ -49,6 +49,7 @@ TEST(Gui, FrameControlsAndPagesFromOutside) {
     clean_registry();
     setup_window s = open_window(L"frame");
     ASSERT_TRUE(s.w);
+    ASSERT_TRUE(s.wait_list()) << "the version list stayed greyed";
     EXPECT_EQ(text_of(s.w), L"Келво — Встановлення");
     const DWORD frame = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME;
     EXPECT_EQ(GetWindowLongW(s.w, GWL_STYLE) & frame, DWORD(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));

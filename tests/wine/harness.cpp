@@ -288,25 +288,33 @@ SOCKET connect_within(int port, DWORD wait_ms) {
     return s;
 }
 
-http_server::http_server(int port) {
-    net_up();
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    sock_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (sock_ == INVALID_SOCKET || !stop_) return;
+// A socket listening on 127.0.0.1:port (0: any free port) with the given
+// backlog, and the port it got; INVALID_SOCKET when that fails.
+static SOCKET listen_on(int port, int backlog, int* got_port) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return s;
     BOOL yes = TRUE;
-    setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<u_short>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int len = sizeof addr;
-    if (bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(sock_, 64) != 0 ||
-        getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        closesocket(sock_);
-        sock_ = INVALID_SOCKET;
-        return;
+    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, backlog) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
     }
-    port_ = ntohs(addr.sin_port);
+    *got_port = ntohs(addr.sin_port);
+    return s;
+}
+
+http_server::http_server(int port) {
+    net_up();
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!stop_) return;
+    sock_ = listen_on(port, 64, &port_);
+    if (sock_ == INVALID_SOCKET) return;
     set_nonblocking(sock_);
     accepting_ = 1;
     acceptor_ = std::thread([this] { accept_loop(); });
@@ -547,19 +555,8 @@ void http_server::serve_connection(SOCKET c) {
 
 full_listener::full_listener(int port) {
     net_up();
-    sock_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sock_ = listen_on(port, 1, &port_);
     if (sock_ == INVALID_SOCKET) return;
-    BOOL yes = TRUE;
-    setsockopt(sock_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<u_short>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof addr;
-    if (bind(sock_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(sock_, 1) != 0 ||
-        getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        return;
-    port_ = ntohs(addr.sin_port);
     // Connections complete, without an accept, until the queue is full.
     for (int i = 0; i < 16; ++i) {
         SOCKET s = connect_within(port_, 500);

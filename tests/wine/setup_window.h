@@ -78,6 +78,16 @@ struct setup_window {
         }
         return now;
     }
+    // Until the release list is in: the version list is greyed while it is
+    // fetched (at most 5 s after the window shows). False when it never is.
+    bool wait_list(DWORD timeout_ms = 10000) const {
+        ULONGLONG end = GetTickCount64() + timeout_ms;
+        while (!IsWindowEnabled(combo())) {
+            if (GetTickCount64() >= end) return false;
+            Sleep(10);
+        }
+        return true;
+    }
     int selected() const { return static_cast<int>(SendMessageW(combo(), CB_GETCURSEL, 0, 0)); }
     std::wstring item(int i) const {
         wchar_t t[128] = {};
