@@ -210,3 +210,24 @@ TEST(NetworkWindow, KeepsMovingThroughStalledFetchAndDownloadAndInstallsOnce) {
     RemoveDirectoryW(s.dir.c_str());
     clean_registry();
 }
+
+// A close that reaches the window by a send while it waits on the list host
+// (from another program, say) takes effect when the wait is over, not under it.
+TEST(NetworkWindow, CloseSentDuringTheFetchWaitsForItsEnd) {
+    http_server server(test_port());
+    ASSERT_TRUE(server.listening());
+    server.set(LIST, reply(200, list_body(), serve::silent));
+    setup_window s = open_window(L"close-during-fetch");
+    ASSERT_TRUE(s.w);
+    for (int i = 0; i < 500 && server.hits(LIST) == 0; ++i) Sleep(10);
+    ASSERT_EQ(server.hits(LIST), 1);
+    const ULONGLONG fetch = GetTickCount64();
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(s.w, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &answer))
+        << "the window did not take the close while it waited";
+    Sleep(500);
+    EXPECT_LT(since(fetch), 4000u);
+    EXPECT_TRUE(IsWindow(s.w)) << "the window was destroyed in the middle of its wait";
+    EXPECT_EQ(s.p.wait(15000), 0u);
+    EXPECT_GE(since(fetch), 4000u) << "the program ended before the fetch's bound";
+}
