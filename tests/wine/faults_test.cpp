@@ -15,19 +15,6 @@ void expect_nothing_registered(const std::string& where) {
     EXPECT_FALSE(key_exists(HKEY_CURRENT_USER, L"Software\\Classes\\KelvoScript")) << where;
 }
 
-std::vector<std::wstring> names_in(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return names;
-}
-
 run_result install_in(const std::wstring& local) {
     return run(setup_exe(), L"--install", {{L"LOCALAPPDATA", local.c_str()}});
 }

@@ -41,6 +41,7 @@ std::wstring temp_dir();                               // GetTempPathW, with tra
 bool read_file(const std::wstring& path, std::string* data);
 bool write_file(const std::wstring& path, const std::string& data);
 bool exists(const std::wstring& path);
+std::vector<std::wstring> names_in(const std::wstring& dir);  // sorted, without . and ..
 std::string payload(const wchar_t* name);             // bytes of a build file beside me
 
 struct reg_value {
@@ -90,6 +91,15 @@ struct http_reply {
     bool declare_length = true;  // Content-Length for whole, stall and trickle
     std::string location;        // Location header, for redirects
 };
+// A reply of that status and body, served the given way.
+inline http_reply reply(int status, const std::string& body, serve how = serve::whole, size_t cut = 0) {
+    http_reply r;
+    r.status = status;
+    r.body = body;
+    r.how = how;
+    r.cut = cut;
+    return r;
+}
 class http_server {
 public:
     // Port 0 takes a free port of the system's choice (see port()).

@@ -41,20 +41,6 @@ std::string file(const std::wstring& path) {
     return read_file(path, &data) ? data : "(missing)";
 }
 
-std::vector<std::wstring> names_in(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::wstring> sorted(std::vector<std::wstring> names) {
     std::sort(names.begin(), names.end());
     return names;

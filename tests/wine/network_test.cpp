@@ -117,14 +117,6 @@ std::string header(const std::string& request, const std::string& name) {
     return "";
 }
 
-http_reply reply(int status, const std::string& body, serve how = serve::whole, size_t cut = 0) {
-    http_reply r;
-    r.status = status;
-    r.body = body;
-    r.how = how;
-    r.cut = cut;
-    return r;
-}
 http_reply delayed(http_reply r, int ms) {
     r.delay_ms = ms;
     r.pace_ms = ms;

@@ -30,15 +30,6 @@ std::string list_body() {
     return body + "]";
 }
 
-http_reply reply(int status, const std::string& body, serve how = serve::whole, size_t cut = 0) {
-    http_reply r;
-    r.status = status;
-    r.body = body;
-    r.how = how;
-    r.cut = cut;
-    return r;
-}
-
 // Pixels that differ between two captures in rows [top, bottom): on a page
 // that is not being changed, only the drifting background code moves, each
 // line by 14 to 28 pixels a tick (hundreds of pixels; thousands on page 0).
